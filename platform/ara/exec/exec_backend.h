@@ -1,0 +1,30 @@
+// The seam between the ara::exec API and whatever carries its requests: the
+// platform's execution management daemon, or a test double.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace ara::exec {
+
+enum class ApplicationState : int {
+    kRunning = 0,
+    kShuttingdown = 1,
+};
+
+class Execution_backend {
+public:
+    virtual ~Execution_backend() = default;
+    // Never throws; a state that cannot be delivered is dropped.
+    virtual void report_state(ApplicationState state) noexcept = 0;
+    // Each throws std::system_error (with the errno) when the request cannot
+    // be delivered or is refused.
+    virtual void restart_instance(const std::string& instance) = 0;
+    virtual void stop_instance(const std::string& instance) = 0;
+    virtual void reset_platform(int delay_ms) = 0;
+};
+
+// The platform's backend (the EM daemon on exec.sock).
+std::shared_ptr<Execution_backend> make_default_execution_backend();
+
+}  // namespace ara::exec
