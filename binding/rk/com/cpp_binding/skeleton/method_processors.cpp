@@ -1,0 +1,73 @@
+#include "rk/com/cpp_binding/skeleton/method_processors.h"
+
+#include <utility>
+
+namespace rk::com::cpp_binding::skeleton {
+
+std::unique_ptr<Method_processor> create_method_processor(Method_call_processing_mode mode,
+                                                          static_thread_pool& pool) {
+    switch (static_cast<std::uint8_t>(mode)) {
+        case 1: return std::make_unique<detail::Parallel_method_processor>(pool);
+        case 2: return std::make_unique<detail::Sequential_method_processor>(pool);
+        default: return std::make_unique<detail::Noop_method_processor>(pool);
+    }
+}
+
+namespace detail {
+
+Parallel_method_processor::Parallel_method_processor(static_thread_pool& pool)
+    : pool_(pool), view_(std::make_shared<Thread_pool_view>(pool)) {}
+
+Parallel_method_processor::~Parallel_method_processor() {
+    std::shared_ptr<Thread_pool_view> last;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = std::move(view_);
+    }
+    if (last) last->wait();
+}
+
+void Parallel_method_processor::post(std::function<void()>&& task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (view_) view_->post(std::move(task));
+}
+
+void Parallel_method_processor::wait() {
+    auto fresh = std::make_shared<Thread_pool_view>(pool_);
+    std::shared_ptr<Thread_pool_view> old;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        old = std::exchange(view_, std::move(fresh));
+    }
+    old->wait();
+}
+
+Sequential_method_processor::Sequential_method_processor(static_thread_pool& pool)
+    : pool_(pool), strand_(std::make_shared<Strand>(pool)) {}
+
+Sequential_method_processor::~Sequential_method_processor() {
+    std::shared_ptr<Strand> last;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = std::move(strand_);
+    }
+    if (last) last->wait();
+}
+
+void Sequential_method_processor::post(std::function<void()>&& task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (strand_) strand_->post(std::move(task));
+}
+
+void Sequential_method_processor::wait() {
+    auto fresh = std::make_shared<Strand>(pool_);
+    std::shared_ptr<Strand> old;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        old = std::exchange(strand_, std::move(fresh));
+    }
+    old->wait();
+}
+
+}  // namespace detail
+}  // namespace rk::com::cpp_binding::skeleton

@@ -1,0 +1,56 @@
+// The three method processors: parallel on a thread-pool view, sequential on
+// a strand, and one that never runs anything.
+//
+// A processor guards its current context with its own mutex: `post` hands a
+// task over under it, `wait` swaps in a fresh context under it and waits for
+// the old one after releasing it, so two waits never wait on, or destroy, one
+// context twice and a task posted during a wait goes to the new context.
+#pragma once
+
+#include "rk/com/cpp_binding/skeleton/method_processor.h"
+#include "rk/com/static_thread_pool.h"
+#include "rk/com/strand.h"
+#include "rk/com/thread_pool_view.h"
+
+#include <memory>
+#include <mutex>
+
+namespace rk::com::cpp_binding::skeleton::detail {
+
+class Noop_method_processor final : public Method_processor {
+public:
+    explicit Noop_method_processor(static_thread_pool& /*pool*/) {}
+    std::uint8_t processing_mode() const override { return 0; }
+    void wait() override {}
+    void post(std::function<void()>&& /*task*/) override {}
+};
+
+class Parallel_method_processor final : public Method_processor {
+public:
+    explicit Parallel_method_processor(static_thread_pool& pool);
+    ~Parallel_method_processor() override;
+    std::uint8_t processing_mode() const override { return 1; }
+    void wait() override;
+    void post(std::function<void()>&& task) override;
+
+private:
+    static_thread_pool& pool_;
+    std::mutex mutex_;
+    std::shared_ptr<Thread_pool_view> view_;
+};
+
+class Sequential_method_processor final : public Method_processor {
+public:
+    explicit Sequential_method_processor(static_thread_pool& pool);
+    ~Sequential_method_processor() override;
+    std::uint8_t processing_mode() const override { return 2; }
+    void wait() override;
+    void post(std::function<void()>&& task) override;
+
+private:
+    static_thread_pool& pool_;
+    std::mutex mutex_;
+    std::shared_ptr<Strand> strand_;
+};
+
+}  // namespace rk::com::cpp_binding::skeleton::detail
