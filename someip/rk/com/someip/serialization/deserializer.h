@@ -115,20 +115,27 @@ void deserialize_dispatch(Buffer& buffer, T& value, Serialization_properties pro
         }
         buffer.throw_if_out_of_range(record_length);
         value.clear();
-        if constexpr (is_basic_non_bool_type_v<Element>) {
-            value.reserve(record_length / sizeof(Element));
-        }
-        const std::size_t end = buffer.tell() + record_length;
-        while (buffer.tell() < end) {
-            const std::size_t before = buffer.tell();
-            Element element{};
-            deserialize_without_tag(buffer, element, properties);
-            // An element that takes no bytes would repeat forever; what is left
-            // is skipped by the record-length check like unknown data.
-            if (buffer.tell() == before) {
-                break;
+        if constexpr (is_byte_sequence_v<T>) {
+            if (record_length != 0) {
+                value.resize(record_length);
+                buffer.read_bytes(record_length, value.data());
             }
-            value.push_back(std::move(element));
+        } else {
+            if constexpr (is_basic_non_bool_type_v<Element>) {
+                value.reserve(record_length / sizeof(Element));
+            }
+            const std::size_t end = buffer.tell() + record_length;
+            while (buffer.tell() < end) {
+                const std::size_t before = buffer.tell();
+                Element element{};
+                deserialize_without_tag(buffer, element, properties);
+                // An element that takes no bytes would repeat forever; what is
+                // left is skipped by the record-length check like unknown data.
+                if (buffer.tell() == before) {
+                    break;
+                }
+                value.push_back(std::move(element));
+            }
         }
     } else if constexpr (is_std_map_v<T>) {
         const std::size_t end =

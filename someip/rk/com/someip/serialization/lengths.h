@@ -109,6 +109,8 @@ std::size_t get_data_length_dispatch(const T& value, Serialization_properties pr
         return sizeof(T);
     } else if constexpr (is_std_string_v<T>) {
         return value.size();
+    } else if constexpr (is_sequence_of_basic_v<T>) {
+        return value.size() * sizeof(typename T::value_type);
     } else {
         detail::SizeAccumulator accumulator{0, properties};
         if constexpr (is_sequence_v<T>) {

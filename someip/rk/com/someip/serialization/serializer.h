@@ -78,8 +78,13 @@ void serialize_dispatch(Output_bytes& output, const T& value, Serialization_prop
                     "Violation of PRS_SOMEIP_00376 & PRS_SOMEIP_00107!");
             }
         }
-        for (const auto& element : value) {
-            serialize_without_tag(output, element, properties);
+        if constexpr (is_byte_sequence_v<T>) {
+            const auto* first = reinterpret_cast<const std::uint8_t*>(value.data());
+            output.insert(output.end(), first, first + value.size());
+        } else {
+            for (const auto& element : value) {
+                serialize_without_tag(output, element, properties);
+            }
         }
     } else if constexpr (is_std_map_v<T>) {
         for (const auto& entry : value) {

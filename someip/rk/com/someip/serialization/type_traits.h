@@ -82,6 +82,23 @@ struct is_generated_type : detail::has_field_visitor<T> {};
 template <typename T>
 inline constexpr bool is_generated_type_v = is_generated_type<T>::value;
 
+// Sequences of single bytes need no byte order and are copied as a block.
+template <typename T, typename = void>
+struct is_sequence_of_basic : std::false_type {};
+template <typename T>
+struct is_sequence_of_basic<T, std::enable_if_t<is_sequence_v<T>>>
+    : std::bool_constant<is_basic_non_bool_type_v<typename T::value_type>> {};
+template <typename T>
+inline constexpr bool is_sequence_of_basic_v = is_sequence_of_basic<T>::value;
+
+template <typename T, typename = void>
+struct is_byte_sequence : std::false_type {};
+template <typename T>
+struct is_byte_sequence<T, std::enable_if_t<is_sequence_of_basic_v<T>>>
+    : std::bool_constant<sizeof(typename T::value_type) == 1> {};
+template <typename T>
+inline constexpr bool is_byte_sequence_v = is_byte_sequence<T>::value;
+
 template <typename T>
 inline constexpr bool is_serializable_v = is_basic_non_bool_type_v<T> || is_sequence_v<T> ||
                                           is_std_map_v<T> || is_std_string_v<T> ||

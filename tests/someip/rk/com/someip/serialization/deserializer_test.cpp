@@ -75,6 +75,7 @@ TEST(DeserializeLengthFields, SizesOneTwoFourAreReadOthersRefused) {
                                                 invalid_length_field_size);
     }
 
+    EXPECT_TRUE(decode<std::vector<std::uint8_t>>(Bytes{0x00, 0x00, 0x00, 0x00}).empty());
     EXPECT_EQ(decode<std::vector<std::uint8_t>>(Bytes{0x02, 0xAB, 0xCD}, with_array_length_field(1)),
               (std::vector<std::uint8_t>{0xAB, 0xCD}));
     EXPECT_EQ(decode<std::vector<std::uint8_t>>(Bytes{0x00, 0x02, 0xAB, 0xCD}, with_array_length_field(2)),
