@@ -118,6 +118,24 @@ TEST(DeserializeSequences, LengthBeyondThePayloadFailsBeforeAnyAllocation) {
     EXPECT_EQ(data.capacity(), 0u);
 }
 
+struct No_fields {
+    template <typename F>
+    void visit_fields(F&&) {}
+    template <typename F>
+    void visit_fields(F&&) const {}
+};
+
+TEST(DeserializeSequences, ElementsThatTakeNoBytesCannotLoopForever) {
+    const Bytes payload{0x00, 0x00, 0x00, 0x02, 0xEE, 0xEE, 0x42};
+    Input_buffer buffer{payload};
+    std::vector<No_fields> nothing;
+    std::uint8_t next = 0;
+    deserialize_without_tag(buffer, nothing, default_serialization_properties);
+    deserialize_without_tag(buffer, next, default_serialization_properties);
+    EXPECT_TRUE(nothing.empty());
+    EXPECT_EQ(next, 0x42);
+}
+
 TEST(DeserializeStrings, LengthBeyondTheRestFailsBeforeAnyAllocation) {
     const Bytes payload{0xFF, 0xFF, 0xFF, 0xF0, 'a', 'b'};
     Input_buffer buffer{payload};
