@@ -14,6 +14,9 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <future>
 #include <string>
 
@@ -55,30 +58,37 @@ void BM_ThenOnReadyFuture(benchmark::State& state) {
 }
 BENCHMARK(BM_ThenOnReadyFuture);
 
-// Baseline: the same hand-over to an already running std::thread spinning on a flag.
-void BM_SpinHandOverBaseline(benchmark::State& state) {
-    std::atomic<int> request{0};
-    std::atomic<int> done{0};
-    std::atomic<bool> stop{false};
+// Baseline: handing a flag to one dedicated thread through a mutex and a
+// condition variable, and waiting for its answer the same way.
+void BM_CondvarHandOverBaseline(benchmark::State& state) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int request = 0;
+    int done = 0;
+    bool stop = false;
     std::thread worker([&] {
-        int served = 0;
-        while (!stop.load(std::memory_order_acquire)) {
-            if (request.load(std::memory_order_acquire) > served) {
-                ++served;
-                done.store(served, std::memory_order_release);
-            }
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stop || request > done; });
+            if (stop) return;
+            done = request;
+            changed.notify_all();
         }
     });
-    int sent = 0;
     for (auto _ : state) {
-        request.store(++sent, std::memory_order_release);
-        while (done.load(std::memory_order_acquire) != sent) {
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        ++request;
+        changed.notify_all();
+        changed.wait(lock, [&] { return done == request; });
     }
-    stop = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
     worker.join();
 }
-BENCHMARK(BM_SpinHandOverBaseline)->UseRealTime();
+BENCHMARK(BM_CondvarHandOverBaseline)->UseRealTime();
 
 void BM_PoolPostToRun(benchmark::State& state) {
     rk::com::static_thread_pool pool(2);
