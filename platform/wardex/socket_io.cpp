@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -70,6 +71,9 @@ Fd listen_unix(const std::string& path, int backlog) {
     if (bound != 0) fail(bind_error, "bind " + path);
     if (::chmod(path.c_str(), 0660) != 0) fail(errno, "chmod " + path);
     if (::listen(fd.get(), backlog) != 0) fail(errno, "listen " + path);
+    // Accepting in a loop stops at EAGAIN instead of blocking.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) fail(errno, "fcntl " + path);
     return fd;
 }
 

@@ -39,7 +39,8 @@ private:
 // Connects to the socket at path.
 Fd connect_unix(const std::string& path);
 
-// Listens on path with mode 0660; a stale socket file left there is replaced.
+// Listens on path with mode 0660, non-blocking; a stale socket file left
+// there is replaced.
 Fd listen_unix(const std::string& path, int backlog = 16);
 
 // Accepts one waiting connection, non-blocking; an empty Fd when none waits.
