@@ -19,8 +19,11 @@ constexpr char kQemuHostName[] = "qemu-arm64";
 constexpr int kResetPlatformDelayMs = 5000;
 constexpr std::uint32_t kMsPerMinute = 60000;
 
-// Releases the monitor's lock for one call out of the monitor and retakes it
-// afterwards, also when the call throws.
+// Releases the monitor's lock for one call out of the monitor (an EM request,
+// a verdict send) and retakes it afterwards, also when the call throws. This
+// cannot deadlock: the thread holds no other lock while it waits for the
+// monitor's, and whatever the callee locks or waits for is free again once the
+// call has returned.
 class Unlocked {
 public:
     explicit Unlocked(std::unique_lock<std::mutex>& lock) : lock_(lock) { lock_.unlock(); }
@@ -226,8 +229,7 @@ void WardexMonitor::WardexMonitor_Application::recoveryActionLocked(
                 case NotificationType::kTerminateApplication: {
                     ara::log::LogInfo() << "Stopping " + appInstanceId + "...";
                     // Unlocked for the EM request: EM may take long or end the
-                    // process, and a Read must not wait behind it. No lock of
-                    // the client is held when the monitor's lock is retaken.
+                    // process, and a Read must not wait behind it.
                     Unlocked unlocked(lock);
                     monitor->recoveryActionClient.stop_instance(appInstanceId);
                     break;
