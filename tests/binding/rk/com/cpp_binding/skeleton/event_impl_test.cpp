@@ -52,7 +52,7 @@ TEST_F(Events, WithdrawnEventFallsSilentAgain) {
     EXPECT_TRUE(incidents().empty());
 }
 
-TEST_F(Events, SendsFromSeveralThreadsWhileTheOfferChangesLoseNothingSent) {
+TEST_F(Events, SendsFromSeveralThreadsWhileTheOfferChanges) {
     Calculator_skeleton skeleton;
     skeleton.OfferService();
     std::vector<std::thread> senders;
@@ -69,8 +69,11 @@ TEST_F(Events, SendsFromSeveralThreadsWhileTheOfferChangesLoseNothingSent) {
     });
     for (auto& sender : senders) sender.join();
     toggling.join();
-    // Every event that reached the transport was logged, and the other way round.
-    EXPECT_EQ(incidents("Event_update_tx").size(), transport->events().size());
+    // Every event that reached the transport was logged and is whole; a send
+    // that met the withdrawal is logged but dropped by the port.
+    const auto events = transport->events();
+    EXPECT_LE(events.size(), incidents("Event_update_tx").size());
+    for (const auto& event : events) EXPECT_EQ(event.payloads.at(0).payload(), Bytes{0});
 }
 
 TEST_F(Events, UpdateRequestWithoutCallbackIsAnErrorOfTheBinding) {
