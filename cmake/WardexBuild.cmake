@@ -35,17 +35,20 @@ function(wardex_add_subdirectory dir)
   endif()
 endfunction()
 
-# wardex_add_test(<name> SOURCES ... LIBRARIES ... [LABELS ...])
+# wardex_add_test(<name> SOURCES ... LIBRARIES ... [LABELS ...] [RESOURCE_LOCK <name>])
 # One GoogleTest executable; its cases are discovered when ctest runs, so a
 # sanitizer build does not run every test binary at build time.
 function(wardex_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   set(props TIMEOUT 120)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ${props})
