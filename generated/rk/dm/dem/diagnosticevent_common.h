@@ -1,6 +1,6 @@
-// The diagnostic event manager's event interface.
-// Only the application-error lookup of each method is defined: none of them
-// has application errors, so every code yields an empty pointer.
+// Interface rk::dm::dem::DiagnosticEvent. Wardex neither provides nor calls
+// it; only the error lookup of its methods is defined (none has an
+// application error).
 #pragma once
 
 #include <cstdint>
@@ -9,24 +9,36 @@
 
 namespace rk::dm::dem {
 
-namespace diagnosticevent_detail {
-
-struct No_application_errors {
-    static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
-                                                              const std::vector<std::uint8_t>& /*payload*/) {
-        return nullptr;
-    }
-};
-
-}  // namespace diagnosticevent_detail
-
 class DiagnosticEvent {
 public:
-    struct FaultDetectionCounter : diagnosticevent_detail::No_application_errors {};
-    struct GetDTCOfEvent : diagnosticevent_detail::No_application_errors {};
-    struct GetDebouncingOfEvent : diagnosticevent_detail::No_application_errors {};
+    struct FaultDetectionCounter {
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
+                                                                  const std::vector<std::uint8_t>& /*payload*/) {
+            return nullptr;
+        }
+    };
+
+    struct GetDTCOfEvent {
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
+                                                                  const std::vector<std::uint8_t>& /*payload*/) {
+            return nullptr;
+        }
+    };
+
+    struct GetDebouncingOfEvent {
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
+                                                                  const std::vector<std::uint8_t>& /*payload*/) {
+            return nullptr;
+        }
+    };
+
     struct EventStatus {
-        struct Get : diagnosticevent_detail::No_application_errors {};
+        struct Get {
+            static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
+                                                                      const std::vector<std::uint8_t>& /*payload*/) {
+                return nullptr;
+            }
+        };
     };
 };
 

@@ -1,6 +1,6 @@
-// The state manager's communication-alive interface.
-// Only the application-error lookup of each method is defined: none of
-// them has application errors, so every code yields an empty pointer.
+// Interface tq::ap::statemanager::StateManagementComAliveInterface. Keeps communication awake. Wardex neither provides nor calls
+// it; only the error lookup of its methods is defined (none has an
+// application error).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@ public:
             return nullptr;
         }
     };
+
     struct RequestComAlive {
         static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t /*errorCode*/,
                                                                   const std::vector<std::uint8_t>& /*payload*/) {

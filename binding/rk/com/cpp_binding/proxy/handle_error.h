@@ -6,6 +6,7 @@
 
 #include "rk/com/cpp_binding/log/incidents.h"
 #include "rk/com/cpp_binding/service_info.h"
+#include "rk/com/cpp_binding/to_string.h"
 #include "rk/com/infrastructure_exception.h"
 #include "rk/com/log/generic_logger.h"
 #include "rk/com/runtime/transport.h"
@@ -23,26 +24,12 @@ namespace rk::com::cpp_binding::proxy::detail {
 // The code a caller sees when a reply's code or data make no sense.
 constexpr std::uint8_t invalid_reply = 0x8A;
 
-inline std::string exception_text(const std::exception& error) {
-    const char* text = error.what();
-    return std::string("Exception: ") + (text != nullptr ? text : "what() returned null ptr");
-}
-
-// A standard exception formatted as above; anything else is rethrown.
-inline std::string exception_text(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return exception_text(e);
-    }
-}
-
 template <typename M, typename R>
 void handle_error(const rk::com::log::Generic_logger& logger, const Service_info& service_info,
                   std::uint8_t return_code, const std::shared_ptr<tq::com::Promise<R>>& promise,
                   const tq::com::runtime::Serialized_payload& payload) {
     namespace incidents = log::incidents;
-    const std::uint16_t method_id = M::method_id;
+    const std::uint16_t method_id = M::id;
 
     // The bytes live here for as long as the error's decoder reads them.
     const std::vector<std::uint8_t> bytes = payload.payload();
@@ -58,7 +45,7 @@ void handle_error(const rk::com::log::Generic_logger& logger, const Service_info
 
     if (application_error) {
         logger.trace(incidents::Method_call_response_rx{service_info, method_id, return_code},
-                     exception_text(application_error));
+                     cpp_binding::to_string(application_error));
         promise->set_exception(application_error);
         return;
     }

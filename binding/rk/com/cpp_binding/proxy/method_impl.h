@@ -48,7 +48,7 @@ public:
                 deserializer.deserialize(result);
             } catch (const std::exception& error) {
                 logger_->trace(log::incidents::Method_call_deserializer_exception{
-                                   service_info_, M::method_id, return_code},
+                                   service_info_, M::id, return_code},
                                std::string(error.what() != nullptr ? error.what() : ""));
                 promise_->set_exception(std::make_exception_ptr(Transport_exception(invalid_reply)));
                 return;
@@ -60,7 +60,7 @@ public:
 
 private:
     void log_received(std::uint8_t return_code) const {
-        logger_->trace(log::incidents::Method_call_response_rx{service_info_, M::method_id, return_code});
+        logger_->trace(log::incidents::Method_call_response_rx{service_info_, M::id, return_code});
     }
 
     const rk::com::log::Generic_logger* logger_;
@@ -85,7 +85,7 @@ public:
     tq::com::Future<R> call(const std::decay_t<Args>&... args) {
         Rport& port = port_link();
         if (!port.service_available()) throw Service_not_available_exception();
-        port.logger().trace(log::incidents::Method_call_request_tx{port.service_info(), M::method_id},
+        port.logger().trace(log::incidents::Method_call_request_tx{port.service_info(), M::id},
                             args...);
 
         auto promise = std::make_shared<tq::com::Promise<R>>();
@@ -96,7 +96,7 @@ public:
         serializer.serialize_args(args...);
 
         auto pending = port.call_method(
-            M::method_id,
+            M::id,
             tq::com::runtime::Serialized_payload(tq::com::runtime::Serialized_payload::someip, buffer),
             detail::Response_handler<M, R>(port.logger(), promise, port.service_info()));
         add_cleanup(promise, std::move(pending));
