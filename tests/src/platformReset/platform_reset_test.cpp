@@ -86,12 +86,12 @@ TEST_F(StateManagerClient, ServiceAppearingAfterThreeEmptySearchesCostsThreePaus
 }
 
 TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndReportsSuccessWithoutWaitingForTheReply) {
-    auto client = connected();
+    EcuReset reset{7, connected()};
 
-    EXPECT_TRUE(client->RequestRestart(7));
+    reset.RequestRestart();
 
     const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].level, LogLevel::kDebug);
     ASSERT_EQ(lines[0].arguments.size(), 2u);
     EXPECT_EQ(std::get<std::string>(lines[0].arguments[0]), "RequestRestart for id : ");
@@ -99,6 +99,8 @@ TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndReportsSuccessWith
     EXPECT_EQ(ara::log::to_text(lines[0].arguments[1]), "7");
     EXPECT_EQ(lines[1].level, LogLevel::kDebug);
     EXPECT_EQ(lines[1].text(), "RequestRestart: Success!");
+    EXPECT_EQ(lines[2].level, LogLevel::kDebug);
+    EXPECT_EQ(lines[2].text(), "EcuReset: RequestRestart succeeded!");
 
     const auto requests = transport->requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -132,19 +134,6 @@ TEST_F(StateManagerClient, RequestRestartAfterTheServiceWentFailsAndEcuResetRepo
     EXPECT_EQ(std::get<std::string>(lines[1].arguments[1]), "Service not available exception");
     EXPECT_EQ(lines[2].level, LogLevel::kError);
     EXPECT_EQ(lines[2].text(), "EcuReset: RequestRestart failed!");
-}
-
-TEST_F(StateManagerClient, EcuResetReportsASentRequestAsSuccess) {
-    EcuReset reset{0x2A, connected()};
-
-    reset.RequestRestart();
-
-    ASSERT_EQ(transport->requests().size(), 1u);
-    EXPECT_EQ(transport->requests()[0].payload, std::vector<std::uint8_t>{0x2A});
-    const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2].level, LogLevel::kDebug);
-    EXPECT_EQ(lines[2].text(), "EcuReset: RequestRestart succeeded!");
 }
 
 TEST_F(StateManagerClient, EcuResetWithoutClientReportsFailureInsteadOfCrashing) {
