@@ -94,8 +94,12 @@ class Output:
 
 
 class Wardex:
-    def __init__(self):
-        env = dict(os.environ, DLT_LOCAL_PRINT_MODE="FORCE_ON")
+    def __init__(self, print_mode="FORCE_ON"):
+        env = dict(os.environ, DLT_LOCAL_PRINT_MODE=print_mode)
+        # A private, empty FIFO directory: no DLT daemon is reachable, even
+        # when the machine runs one.
+        env["DLT_PIPE_DIR"] = os.path.join(SYSROOT, "no-dlt-daemon")
+        os.makedirs(env["DLT_PIPE_DIR"], exist_ok=True)
         suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
         env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")
         # libdlt prints with stdio: on a terminal every line is flushed at once.
@@ -129,16 +133,19 @@ class Wardex:
 
 
 class Platform:
-    def __init__(self, *arguments):
+    def __init__(self, *arguments, only=None):
+        sockets = {"phm": ("phm.sock",), "exec": ("exec.sock",), None: ("phm.sock", "exec.sock")}[only]
+        if only:
+            arguments += ("--only", only)
         # Socket files left by a platform that was killed would look ready.
-        for name in ("phm.sock", "exec.sock"):
+        for name in sockets:
             if os.path.exists(os.path.join(RUN_DIR, name)):
                 os.unlink(os.path.join(RUN_DIR, name))
         self.process = subprocess.Popen([SIM, "platform", *arguments], stdout=subprocess.PIPE,
                                         stdin=subprocess.DEVNULL)
         self.output = Output(self.process.stdout)
         deadline = time.monotonic() + TIMEOUT
-        while not (self._accepts("phm.sock") and self._accepts("exec.sock")):
+        while not all(self._accepts(name) for name in sockets):
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise AssertionError("the simulated platform did not start")
             time.sleep(0.01)
@@ -176,15 +183,20 @@ def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit
 CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 
 
-class WardexProcess(unittest.TestCase):
+class ProcessCase(unittest.TestCase):
+    """Clean sysroot files before, children killed after each test."""
+
     def setUp(self):
         os.makedirs(RUN_DIR, exist_ok=True)
         os.makedirs(os.path.dirname(CONFIG_BASE), exist_ok=True)
         for name in os.listdir(os.path.dirname(CONFIG_BASE)):
             if name.startswith("Wardex_InitialData"):
                 os.unlink(os.path.join(os.path.dirname(CONFIG_BASE), name))
-        if os.path.exists(RUN_DIR + "/hostname"):
-            os.unlink(RUN_DIR + "/hostname")
+        # Also the sockets of a daemon killed by an earlier test: EM or PHM
+        # left out of a test must be absent, not unresponsive.
+        for name in ("hostname", "phm.sock", "exec.sock"):
+            if os.path.exists(os.path.join(RUN_DIR, name)):
+                os.unlink(os.path.join(RUN_DIR, name))
         self.children = []
 
     def tearDown(self):
@@ -214,6 +226,16 @@ class WardexProcess(unittest.TestCase):
     def supervising(self, wardex):
         wardex.wait_for_message("debug", "Listening for Callbacks...")
 
+    @staticmethod
+    def wait_for_count(platform, text, count):
+        deadline = time.monotonic() + TIMEOUT
+        while platform.count(text) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError("%d of %d \"%s\" within %.0f s" % (platform.count(text), count, text, TIMEOUT))
+            time.sleep(0.01)
+
+
+class WardexProcess(ProcessCase):
     def test_RunningIsReportedBeforeTheConfigurationIsRead(self):
         self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
         platform, wardex = self.start()
@@ -323,12 +345,133 @@ class WardexProcess(unittest.TestCase):
         self.assertEqual(wardex.stop(), 0)
 
 
+class WardexUnderFaults(ProcessCase):
+    """The platform misbehaves; wardex carries on and still ends cleanly."""
+
+    def start_parts(self, *parts):
+        platforms = []
+        for only in parts:
+            platforms.append(Platform(only=only))
+            self.children.append(platforms[-1])
+        wardex = Wardex()
+        self.children.append(wardex)
+        return platforms, wardex
+
+    def test_PhmRestartedWhileFailuresArriveResumesCallbacksAndCheckpoints(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=1, errors=(),
+                                                     limit=("RestartApplication",))]}]})
+        (phm, em), wardex = self.start_parts("phm", "exec")
+        self.supervising(wardex)
+        phm.index_of("phm subscribe App1_CB")
+        phm.index_of(CHECKPOINT)
+        # Given failures on their way, when PHM dies without closing anything
+        # in order and comes back,
+        load = subprocess.Popen([SIM, "phm-load", "App1_CB", "--rate", "200", "--seconds", "20"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(load.kill)
+        em.index_of("exec restart App1")
+        phm.process.kill()
+        phm.process.wait(TIMEOUT)
+        load.wait(TIMEOUT)
+        wardex.wait_for_message("warn", "Connection to PHM lost; reconnecting")
+        phm = Platform(only="phm")
+        self.children.append(phm)
+        # then wardex subscribes again, its checkpoints resume and the next
+        # failure is reacted to.
+        phm.index_of("phm subscribe App1_CB")
+        phm.index_of(CHECKPOINT)
+        before = em.count("exec restart App1")
+        self.inject("App1_CB", count=3)
+        self.wait_for_count(em, "exec restart App1", before + 3)
+        self.assertIsNone(wardex.process.poll())
+        self.assertEqual(wardex.stop(), 0)
+        texts = " ".join(text for _, _, _, text in wardex.messages())
+        self.assertNotIn("Unexpected", texts)
+        self.assertNotIn("Unknown exception", texts)
+
+    def test_AbsentEmIsLoggedAsASystemErrorAndSupervisionGoesOn(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=5,
+                                                     errors=("RestartApplication", "DLT"))]}]})
+        (phm,), wardex = self.start_parts("phm")
+        self.supervising(wardex)
+        phm.index_of("phm subscribe App1_CB")
+        unreachable = ("Unexpected system_error during Recovery Action in Wardex monitor of the Wardex:  "
+                       "connect to %s/exec.sock: No such file or directory" % RUN_DIR)
+        self.inject("App1_CB")
+        first, _ = wardex.wait_for_message("error", unreachable)
+        # The failed restart drops the rest of its list, but the next failure
+        # is counted and reacted to again.
+        self.inject("App1_CB")
+        wardex.wait_for_message("info", "Wardex Callback is called for the application ' App1 ' number of "
+                                        "already reported errors:  1", start=first)
+        second, _ = wardex.wait_for_message("error", unreachable, start=first + 1)
+        phm.index_of(CHECKPOINT, len(phm.output.snapshot()))
+        # EM comes up: the next restart reaches it and the rest of the list runs.
+        em = Platform(only="exec")
+        self.children.append(em)
+        self.inject("App1_CB")
+        em.index_of("exec restart App1")
+        wardex.wait_for_message("error", "ERROR: App1 not working properly for  3 times (Max allowed for this "
+                                         "App:  5 ).", start=second)
+        self.assertEqual(len([m for m in wardex.messages() if m[3].startswith("ERROR: App1")]), 1)
+        self.assertEqual(wardex.stop(), 0)
+
+    def test_NoDltDaemonDoesNotDelayTheExit(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=1, errors=(),
+                                                     limit=("RestartApplication",))]}]})
+        platform = Platform()
+        self.children.append(platform)
+        # Nothing printed locally and no daemon: every message stays in
+        # libdlt's buffer until exit.
+        wardex = Wardex(print_mode="FORCE_OFF")
+        self.children.append(wardex)
+        platform.index_of("phm subscribe App1_CB")
+        self.inject("App1_CB", count=2000)
+        self.wait_for_count(platform, "exec restart App1", 2000)
+        sent = time.monotonic()
+        code = wardex.stop()
+        took = time.monotonic() - sent
+        print("exit %.3f s after SIGTERM with 6000 messages buffered and no DLT daemon" % took)
+        self.assertEqual(code, 0)
+        self.assertLess(took, 5.0)
+        platform.index_of("exec state Wardex kShuttingdown")
+
+    def test_TenThousandApplicationsAreSupervised(self):
+        count = 10000
+        apps = [application("App%05d" % i, "App%05d_CB" % i, allowed=1, errors=(),
+                            limit=("RestartApplication",), healing=10) for i in range(count)]
+        self.install({"DIDs": [{"Apps": apps[:count // 2]}, {"Apps": apps[count // 2:]}]})
+        platform = Platform()
+        self.children.append(platform)
+        started = time.monotonic()
+        wardex = Wardex()
+        self.children.append(wardex)
+        _, supervising = wardex.wait_for_message("debug", "Listening for Callbacks...", timeout=120)
+        platform.index_of("phm subscribe App%05d_CB" % (count - 1))
+        subscribed = time.monotonic()
+        self.assertEqual(sum(1 for _, l in platform.output.snapshot() if l.startswith("phm subscribe ")), count)
+        self.inject("App%05d_CB" % (count - 1))
+        self.inject("App00000_CB")
+        platform.index_of("exec restart App%05d" % (count - 1))
+        platform.index_of("exec restart App00000")
+        sent = time.monotonic()
+        self.assertEqual(wardex.stop(), 0)
+        stopped = time.monotonic()
+        print("10000 applications: supervising %.2f s after the start, all names subscribed at %.2f s, "
+              "exit %.3f s after SIGTERM" % (supervising - started, subscribed - started, stopped - sent))
+        self.assertLess(subscribed - started, 120)
+
+
 if __name__ == "__main__":
     if not os.path.isfile(WARDEX) or not SYSROOT:
         print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
         sys.exit(2)
     names = ["test_" + name for name in sys.argv[1:]] or None
-    suite = (unittest.TestSuite(WardexProcess(name) for name in names) if names
-             else unittest.defaultTestLoader.loadTestsFromTestCase(WardexProcess))
+    cases = [WardexProcess, WardexUnderFaults]
+
+    def case(name):
+        return next(c for c in cases if hasattr(c, name))(name)
+    suite = (unittest.TestSuite(case(name) for name in names) if names
+             else unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(c) for c in cases))
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)

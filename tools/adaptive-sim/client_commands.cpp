@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -151,6 +152,50 @@ int run_bench_restart(const Arguments& arguments) {
                 "p50 %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
                 latencies_us.size(), quantile(0.5), quantile(0.9), quantile(0.99),
                 latencies_us.back());
+    return 0;
+}
+
+int run_phm_load(const Arguments& arguments) {
+    Arguments rest = arguments;
+    const unsigned long rate = take_number_option(rest, "--rate", 1000);
+    const unsigned long seconds = take_number_option(rest, "--seconds", 10);
+    const unsigned long seed = take_number_option(rest, "--seed", 1);
+    if (rest.empty()) throw Usage_error{"needs at least one callback name"};
+    if (rate == 0 || rate > 1000000) throw Usage_error{"--rate takes 1 to 1000000"};
+    for (const auto& name : rest) {
+        if (!wardex::protocol::valid_name(name)) throw Usage_error{"a callback name cannot be sent"};
+    }
+
+    wardex::io::Line_connection phm(wardex::io::connect_unix(phm_socket()));
+    std::vector<unsigned long> sent(rest.size(), 0);
+    std::vector<unsigned long> reached(rest.size(), 0);
+    std::minstd_rand pick(static_cast<std::minstd_rand::result_type>(seed == 0 ? 1 : seed));
+    std::uniform_int_distribution<std::size_t> which(0, rest.size() - 1);
+
+    // Each failure has its due time on a fixed grid, so a stall is caught up
+    // afterwards and the rate over the whole run stays the one asked for.
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::nanoseconds(1000000000LL / static_cast<long long>(rate));
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    unsigned long total = 0;
+    for (;; ++total) {
+        const auto due = start + period * static_cast<long long>(total);
+        if (due >= end) break;
+        if (Clock::now() < due) std::this_thread::sleep_until(due);
+        const std::size_t index = which(pick);
+        ++sent[index];
+        reached[index] += deliver_failure(phm, rest[index]);
+    }
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+
+    unsigned long deliveries = 0;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        std::printf("sent %lu reached %lu %s\n", sent[i], reached[i], rest[i].c_str());
+        deliveries += reached[i];
+    }
+    std::printf("phm-load: %lu failures in %.1f s (%.0f a second), %lu deliveries\n", total, took,
+                took > 0 ? static_cast<double>(total) / took : 0.0, deliveries);
     return 0;
 }
 

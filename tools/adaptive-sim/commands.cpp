@@ -7,8 +7,9 @@ namespace adaptive_sim {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> list = {
-        {"platform", "[--refuse <instance>]...",
-         "run the PHM and EM daemons until SIGINT or SIGTERM, one line per event", run_platform},
+        {"platform", "[--refuse <instance>]... [--only phm|exec]",
+         "run the PHM and EM daemons (or one of them) until SIGINT or SIGTERM, one line per event",
+         run_platform},
         {"phm-failure", "<callback name> [--count N] [--interval-ms M]",
          "deliver N supervision failures under the callback name", run_phm_failure},
         {"partition", "<host name | -> <configuration file>",
@@ -17,6 +18,10 @@ const std::vector<Command>& commands() {
         {"bench-restart", "<callback name> <instance> [--count N]",
          "measure failure-to-restart latency through a running platform and Wardex",
          run_bench_restart},
+        {"phm-load", "<callback name>... [--rate N] [--seconds S] [--seed K]",
+         "deliver N failures a second for S seconds, each under one of the names picked at random; "
+         "prints how many reached a client per name",
+         run_phm_load},
     };
     return list;
 }

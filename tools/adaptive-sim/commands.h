@@ -36,5 +36,6 @@ int run_platform(const Arguments& arguments);
 int run_phm_failure(const Arguments& arguments);
 int run_partition(const Arguments& arguments);
 int run_bench_restart(const Arguments& arguments);
+int run_phm_load(const Arguments& arguments);
 
 }  // namespace adaptive_sim

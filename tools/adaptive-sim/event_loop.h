@@ -12,7 +12,11 @@ public:
 
     // Calls on_readable whenever fd is readable (or closed by its peer).
     void watch(int fd, Handler on_readable);
-    // Safe from inside a handler, also for the handler's own fd.
+    // Calls on_writable whenever fd can take more data, until unwatch_writable.
+    void watch_writable(int fd, Handler on_writable);
+    void unwatch_writable(int fd);
+    // Ends both watches of fd. Safe from inside a handler, also for the
+    // handler's own fd.
     void unwatch(int fd);
 
     // Runs until stop() is called from a handler.
@@ -21,6 +25,7 @@ public:
 
 private:
     std::map<int, Handler> handlers_;
+    std::map<int, Handler> writable_handlers_;
     bool stopped_ = false;
 };
 

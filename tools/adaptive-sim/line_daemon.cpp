@@ -3,7 +3,10 @@
 #include "adaptive-sim/event_output.h"
 #include "wardex/protocol.h"
 
+#include <cerrno>
 #include <system_error>
+
+#include <sys/socket.h>
 
 #include <unistd.h>
 
@@ -49,6 +52,10 @@ void Line_daemon::read_peer(int fd) {
     }
     while (auto line = peer.connection.next_line()) on_line(peer, *line);
     if (!open) broken_.insert(fd);
+    drop_broken();
+}
+
+void Line_daemon::drop_broken() {
     for (int broken : broken_) {
         loop_.unwatch(broken);
         peers_.erase(broken);
@@ -66,12 +73,48 @@ void Line_daemon::publish(const std::string& text) {
 
 void Line_daemon::complain(const std::string& text) { print_complaint(name_, text); }
 
-void Line_daemon::send(Peer& peer, const std::string& line) {
-    try {
-        peer.connection.send_line(line);
-    } catch (const std::system_error&) {
-        broken_.insert(peer.connection.fd());
+bool Line_daemon::send(Peer& peer, const std::string& line) {
+    const int fd = peer.connection.fd();
+    if (broken_.count(fd) != 0) return false;
+    if (peer.outgoing.size() + line.size() + 1 > kMaxQueued) {
+        complain("dropped a peer that took no data while " + std::to_string(peer.outgoing.size()) +
+                 " bytes waited for it");
+        broken_.insert(fd);
+        return false;
     }
+    const bool was_waiting = !peer.outgoing.empty();
+    peer.outgoing += line;
+    peer.outgoing += '\n';
+    if (was_waiting) return true;
+    flush(peer);
+    if (broken_.count(fd) != 0) return false;
+    if (!peer.outgoing.empty()) {
+        loop_.watch_writable(fd, [this, fd] {
+            auto found = peers_.find(fd);
+            if (found == peers_.end()) return;
+            flush(*found->second);
+            drop_broken();
+        });
+    }
+    return true;
+}
+
+// A slow peer never stalls the daemon: what its socket does not take now
+// waits in its queue.
+void Line_daemon::flush(Peer& peer) {
+    const int fd = peer.connection.fd();
+    while (!peer.outgoing.empty()) {
+        const ssize_t written =
+            ::send(fd, peer.outgoing.data(), peer.outgoing.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            broken_.insert(fd);
+            return;
+        }
+        peer.outgoing.erase(0, static_cast<std::size_t>(written));
+    }
+    loop_.unwatch_writable(fd);
 }
 
 }  // namespace adaptive_sim

@@ -29,6 +29,8 @@ protected:
         wardex::io::Line_connection connection;
         std::set<std::string> subscriptions;
         bool watching = false;
+        // Lines the peer has not taken yet; sent as its socket drains.
+        std::string outgoing;
     };
 
     // One line of a peer. May send to peers, but must not remove them.
@@ -38,14 +40,19 @@ protected:
     // was received ("at <monotonic ns> <text>").
     void publish(const std::string& text);
     void complain(const std::string& text);
-    // Sends one line; a peer that cannot take it is dropped after this round.
-    void send(Peer& peer, const std::string& line);
+    // Queues one line for the peer and sends what its socket takes now; a
+    // peer that is gone, or that lets more than kMaxQueued bytes pile up, is
+    // dropped after this round. False when the line will not reach it.
+    bool send(Peer& peer, const std::string& line);
+    static constexpr std::size_t kMaxQueued = 64u << 20;
     std::map<int, std::unique_ptr<Peer>>& peers() { return peers_; }
     const std::string& name() const { return name_; }
 
 private:
     void accept_peers();
     void read_peer(int fd);
+    void flush(Peer& peer);
+    void drop_broken();
 
     std::string name_;
     Event_loop& loop_;

@@ -29,8 +29,8 @@ void Phm_daemon::on_line(Peer& peer, const std::string& line) {
             Phm_message delivered;
             delivered.kind = Phm_message::Kind::kDelivered;
             for (auto& entry : peers()) {
-                if (entry.second->subscriptions.count(message->name) != 0) {
-                    send(*entry.second, line);
+                if (entry.second->subscriptions.count(message->name) != 0 &&
+                    send(*entry.second, line)) {
                     ++delivered.count;
                 }
             }

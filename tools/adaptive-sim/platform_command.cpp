@@ -22,15 +22,19 @@ namespace {
 
 struct Platform_options {
     std::set<std::string> refused_instances;
+    bool phm = true;
+    bool exec = true;
 };
 
 std::vector<std::unique_ptr<Platform_service>> make_services(Event_loop& loop,
                                                              const Platform_options& options) {
     const std::string run_dir = wardex::paths::run_dir();
     std::vector<std::unique_ptr<Platform_service>> services;
-    services.push_back(std::make_unique<Phm_daemon>(loop, run_dir + "/phm.sock"));
-    services.push_back(std::make_unique<Exec_daemon>(loop, run_dir + "/exec.sock",
-                                                     options.refused_instances));
+    if (options.phm) services.push_back(std::make_unique<Phm_daemon>(loop, run_dir + "/phm.sock"));
+    if (options.exec) {
+        services.push_back(std::make_unique<Exec_daemon>(loop, run_dir + "/exec.sock",
+                                                         options.refused_instances));
+    }
     return services;
 }
 
@@ -41,6 +45,15 @@ int run_platform(const Arguments& arguments) {
     Platform_options options;
     for (auto& instance : take_repeated_option(rest, "--refuse")) {
         options.refused_instances.insert(instance);
+    }
+    // One daemon alone lets the other be stopped and started on its own.
+    const std::string only = take_option(rest, "--only", "");
+    if (only == "phm") {
+        options.exec = false;
+    } else if (only == "exec") {
+        options.phm = false;
+    } else if (!only.empty()) {
+        throw Usage_error{"--only takes phm or exec"};
     }
     if (!rest.empty()) throw Usage_error{"unexpected argument " + rest.front()};
 
@@ -67,7 +80,9 @@ int run_platform(const Arguments& arguments) {
             loop.stop();
         }
     });
-    std::fprintf(stderr, "platform: PHM and EM listening in %s\n", wardex::paths::run_dir().c_str());
+    std::fprintf(stderr, "platform: %s listening in %s\n",
+                 options.phm && options.exec ? "PHM and EM" : options.phm ? "PHM" : "EM",
+                 wardex::paths::run_dir().c_str());
     loop.run();
     services.clear();
     return 0;
