@@ -61,6 +61,10 @@ public:
             return;
         }
         for (const auto& argument : record.arguments) append(data, argument);
+        // When libdlt prints locally it formats the message in a static
+        // buffer of its own: two threads finishing at once would mix their
+        // lines.
+        std::lock_guard<std::mutex> finishing(finish_mutex_);
         dlt_user_log_write_finish(&data);
     }
 
@@ -114,6 +118,7 @@ private:
     }
 
     mutable std::shared_mutex mutex_;
+    std::mutex finish_mutex_;
     LogLevel level_;
     bool open_ = false;
     std::map<const Logger*, std::unique_ptr<DltContext>> contexts_;

@@ -1,13 +1,39 @@
-// Logs one message through ara::log into DLT and exits; started by the DLT
-// tests with DLT_PIPE_DIR pointing at a private daemon (or at none).
+// Logs through ara::log into DLT and exits; started by the DLT tests with
+// DLT_PIPE_DIR pointing at a private daemon (or at none). With the argument
+// "threads" it logs kMessages messages from each of kThreads threads at once.
 #include "ara/log/logging.h"
 
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
-int main() {
+namespace {
+
+constexpr int kThreads = 4;
+constexpr int kMessages = 300;
+
+}  // namespace
+
+int main(int argc, char** argv) {
     ara::log::InitLogging("WDX", "Wardex", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote,
                           "");
-    ara::log::CreateLogger("TEST", "dlt sink test").LogWarn()
-        << "supervision" << std::uint8_t{42} << std::uint16_t{25011};
+    auto& logger = ara::log::CreateLogger("TEST", "dlt sink test");
+    if (argc > 1 && std::strcmp(argv[1], "threads") == 0) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&logger, t] {
+                for (int i = 0; i < kMessages; ++i) {
+                    logger.LogWarn() << "thread" << static_cast<std::uint16_t>(t)
+                                     << std::string(40, static_cast<char>('a' + t))
+                                     << static_cast<std::uint16_t>(i);
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        return 0;
+    }
+    logger.LogWarn() << "supervision" << std::uint8_t{42} << std::uint16_t{25011};
     return 0;
 }

@@ -15,11 +15,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -144,6 +146,7 @@ std::string line_with(const std::string& text, const std::string& needle) {
 }
 
 constexpr char kMessageHeader[] = "ECU1 WDX- TEST log warn V 3";
+constexpr char kThreadsHeader[] = "ECU1 WDX- TEST log warn V 4 ";
 
 TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
     const fs::path dir = fresh_directory("dlt_daemon");
@@ -230,6 +233,42 @@ TEST(DltSink, ProcessThatLoggedWithoutADaemonExitsPromptly) {
                        static_cast<int>(elapsed.count()));
         EXPECT_LT(elapsed.count(), 3000) << "ms, pipe directory " << pipe_dir;
     }
+}
+
+// Printed locally (no daemon), messages of threads that log at the same time
+// each come out as one whole line.
+TEST(DltSink, ConcurrentLocalPrintingKeepsEveryLineWhole) {
+    const fs::path dir = fresh_directory("dlt_local_print");
+    const fs::path empty_run_dir = dir / "run";
+    fs::create_directories(empty_run_dir);
+    Child helper({DLT_LOG_HELPER, "threads"},
+                 {"DLT_PIPE_DIR=" + empty_run_dir.string(), "DLT_LOCAL_PRINT_MODE=FORCE_ON"},
+                 dir / "helper.out");
+    int status = -1;
+    ASSERT_TRUE(helper.wait_exit(60s, status));
+    const std::string output = read_file(dir / "helper.out");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output.substr(0, 4000);
+
+    std::set<std::string> seen;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto header = line.find(kThreadsHeader);
+        if (header == std::string::npos) continue;
+        const std::string arguments = line.substr(header + std::strlen(kThreadsHeader));
+        std::istringstream fields(arguments);
+        std::string word, letters, index;
+        int thread = -1;
+        fields >> word >> thread >> letters >> index;
+        ASSERT_EQ(word, "[thread") << line;
+        ASSERT_TRUE(thread >= 0 && thread < 4) << line;
+        ASSERT_EQ(letters, std::string(40, static_cast<char>('a' + thread))) << line;
+        ASSERT_EQ(arguments.back(), ']') << line;
+        ASSERT_EQ(arguments, "[thread " + std::to_string(thread) + " " + letters + " " +
+                                 index.substr(0, index.size() - 1) + "]")
+            << line;
+        EXPECT_TRUE(seen.insert(arguments).second) << "twice: " << line;
+    }
+    EXPECT_EQ(seen.size(), 4u * 300u);
 }
 
 }  // namespace
