@@ -1,0 +1,79 @@
+#include "rk/com/byte_order.h"
+#include "rk/com/read_buffer.h"
+#include "someip/rk/com/someip/serialization/test_types.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+namespace rk::com {
+namespace {
+
+using someip::serialization::testing::Bytes;
+using someip::serialization::testing::expect_exception;
+using someip::serialization::testing::read_beyond_end;
+
+static_assert(!std::is_constructible_v<Read_buffer<Bytes>, Bytes&&>,
+              "a read buffer must not be made over a temporary");
+
+TEST(ReadBuffer, ReadsAdvanceAndStopAtTheEndWithoutMoving) {
+    const Bytes payload{0x01, 0x02, 0x03, 0x04, 0x05};
+    Read_buffer<Bytes> buffer{payload};
+    EXPECT_EQ(buffer.size(), 5u);
+
+    std::uint8_t two[2]{};
+    buffer.read_bytes(2, two);
+    EXPECT_EQ(two[0], 0x01);
+    EXPECT_EQ(two[1], 0x02);
+    buffer.skip(1);
+    EXPECT_EQ(buffer.tell(), 3u);
+
+    std::uint32_t too_wide = 0;
+    expect_exception<std::out_of_range>([&] { buffer.read_any(too_wide); }, read_beyond_end);
+    expect_exception<std::out_of_range>([&] { buffer.skip(3); }, read_beyond_end);
+    EXPECT_EQ(buffer.tell(), 3u);
+
+    std::uint16_t last = 0;
+    buffer.read_any(last);
+    EXPECT_EQ(buffer.tell(), 5u);
+    buffer.skip(0);
+    expect_exception<std::out_of_range>([&] { buffer.skip(1); }, read_beyond_end);
+}
+
+TEST(ReadBuffer, HugeCountsDoNotWrapAroundTheCheck) {
+    const Bytes payload{0x01, 0x02};
+    Read_buffer<Bytes> buffer{payload};
+    buffer.skip(1);
+    expect_exception<std::out_of_range>(
+        [&] { buffer.throw_if_out_of_range(std::numeric_limits<std::size_t>::max()); }, read_beyond_end);
+    expect_exception<std::out_of_range>([&] { buffer.skip(std::numeric_limits<std::size_t>::max()); },
+                                        read_beyond_end);
+}
+
+TEST(ReadBuffer, NullDestinationIsRejectedBeforeTheRangeCheck) {
+    const Bytes payload{};
+    Read_buffer<Bytes> buffer{payload};
+    expect_exception<std::invalid_argument>([&] { buffer.read_bytes(4, nullptr); },
+                                            "destination cannot be NULL");
+}
+
+TEST(ByteOrder, SwapsExactlyWhenTheOrdersDiffer) {
+    Bytes out;
+    byte_order::write_to_container(std::uint32_t{0x01020304}, out, byte_order::big_endian);
+    byte_order::write_to_container(std::uint32_t{0x01020304}, out, byte_order::little_endian);
+    EXPECT_EQ(out, (Bytes{0x01, 0x02, 0x03, 0x04, 0x04, 0x03, 0x02, 0x01}));
+
+    Read_buffer<Bytes> buffer{out};
+    std::uint32_t big = 0;
+    std::uint32_t little = 0;
+    byte_order::read_from_container(big, buffer, byte_order::big_endian);
+    byte_order::read_from_container(little, buffer, byte_order::little_endian);
+    EXPECT_EQ(big, 0x01020304u);
+    EXPECT_EQ(little, 0x01020304u);
+}
+
+}  // namespace
+}  // namespace rk::com
