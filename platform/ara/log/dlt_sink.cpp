@@ -23,6 +23,10 @@ public:
         : level_(level) {
         dlt_set_resend_timeout_atexit(kResendTimeoutAtExitMs);
         open_ = dlt_register_app(dlt_id(app_id).c_str(), description.c_str()) >= DLT_RETURN_OK;
+        // Set once more: when libdlt could not set up its FIFO directory the
+        // first call found it uninitialised and kept the default, and the
+        // registration initialised it afterwards.
+        dlt_set_resend_timeout_atexit(kResendTimeoutAtExitMs);
     }
 
     ~Dlt_sink() override { shutdown(); }
