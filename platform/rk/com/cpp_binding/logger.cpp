@@ -15,13 +15,13 @@ rk::com::log::Generic_logger& make_logger(const char* context, const char* descr
 
 namespace rk::com::cpp_binding {
 
-log::Generic_logger& logger() {
-    static log::Generic_logger& instance = make_logger("CBND", "communication binding");
+rk::com::log::Generic_logger& logger() {
+    static rk::com::log::Generic_logger& instance = make_logger("CBND", "communication binding");
     return instance;
 }
 
-log::Generic_logger& port_logger() {
-    static log::Generic_logger& instance = make_logger("CPRT", "communication ports");
+rk::com::log::Generic_logger& port_logger() {
+    static rk::com::log::Generic_logger& instance = make_logger("CPRT", "communication ports");
     return instance;
 }
 

@@ -8,9 +8,9 @@
 namespace rk::com::cpp_binding {
 
 // Context "CBND": incidents of the binding that belong to no port.
-log::Generic_logger& logger();
+rk::com::log::Generic_logger& logger();
 
 // Context "CPRT": the logger of every provided and required port.
-log::Generic_logger& port_logger();
+rk::com::log::Generic_logger& port_logger();
 
 }  // namespace rk::com::cpp_binding

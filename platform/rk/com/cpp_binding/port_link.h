@@ -11,17 +11,17 @@ namespace rk::com::cpp_binding {
 
 class Port_link {
 public:
-    Port_link(log::Generic_logger& logger, Service_info service_info)
+    Port_link(rk::com::log::Generic_logger& logger, Service_info service_info)
         : logger_(logger), service_info_(std::move(service_info)) {}
     virtual ~Port_link() = default;
     Port_link(const Port_link&) = delete;
     Port_link& operator=(const Port_link&) = delete;
 
-    log::Generic_logger& logger() const noexcept { return logger_; }
+    rk::com::log::Generic_logger& logger() const noexcept { return logger_; }
     const Service_info& service_info() const noexcept { return service_info_; }
 
 private:
-    log::Generic_logger& logger_;
+    rk::com::log::Generic_logger& logger_;
     Service_info service_info_;
 };
 

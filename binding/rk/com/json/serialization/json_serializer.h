@@ -87,7 +87,9 @@ private:
 template <typename T>
 nlohmann::json to_json_value(const T& value) {
     using U = std::decay_t<T>;
-    if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) {
+    if constexpr (std::is_array_v<T> && detail::is_text_v<U>) {
+        return nlohmann::json(std::string(value));
+    } else if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) {
         return nlohmann::json(std::string(value != nullptr ? value : ""));
     } else if constexpr (std::is_same_v<U, std::string_view>) {
         return nlohmann::json(std::string(value));

@@ -1,0 +1,219 @@
+#include "rk/com/strand.h"
+#include "rk/com/thread_pool_view.h"
+
+#include "ara/log/capture.h"
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using rk::com::static_thread_pool;
+using rk::com::Strand;
+using rk::com::Thread_pool_view;
+using wardex::test::Gate;
+using wardex::test::wait_until;
+
+class View : public ::testing::Test {
+protected:
+    static_thread_pool pool{3};
+    std::shared_ptr<Thread_pool_view> view = std::make_shared<Thread_pool_view>(pool);
+};
+
+TEST_F(View, WaitOnAnIdleViewReturnsAndLaterPostsAreDropped) {
+    view->wait();
+    EXPECT_EQ(view->state(), Thread_pool_view::stopped);
+    std::atomic<bool> ran{false};
+    view->post([&] { ran = true; });
+    EXPECT_EQ(view->outstanding(), 0u);
+    EXPECT_EQ(pool.outstanding_work(), 0u);
+    EXPECT_FALSE(ran.load());
+}
+
+TEST_F(View, WaitReturnsOnlyAfterEveryAcceptedTaskCompleted) {
+    Gate gate;
+    std::atomic<int> started{0};
+    std::atomic<int> completed{0};
+    for (int i = 0; i < 2; ++i) {
+        view->post([&] {
+            ++started;
+            gate.wait();
+            ++completed;
+        });
+    }
+    ASSERT_TRUE(wait_until([&] { return started.load() == 2; }));
+    std::atomic<int> completed_at_return{-1};
+    std::thread waiter([&] {
+        view->wait();
+        completed_at_return = completed.load();
+    });
+    ASSERT_TRUE(wait_until([&] { return view->state() == Thread_pool_view::stopping; }));
+    gate.open();
+    waiter.join();
+    EXPECT_EQ(completed_at_return.load(), 2);
+    EXPECT_EQ(view->state(), Thread_pool_view::stopped);
+    EXPECT_EQ(view->outstanding(), 0u);
+}
+
+TEST_F(View, WaitFromInsideItsOwnTaskReturnsAtOnce) {
+    std::promise<void> returned;
+    view->post([&] {
+        view->wait();
+        returned.set_value();
+    });
+    ASSERT_EQ(returned.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    view->wait();
+    EXPECT_EQ(view->outstanding(), 0u);
+}
+
+TEST_F(View, ATaskOutlivingItsOwnerKeepsTheViewUntilItsBookkeepingIsDone) {
+    Gate gate;
+    std::atomic<bool> started{false};
+    std::atomic<bool> done{false};
+    view->post([&] {
+        started = true;
+        gate.wait();
+        done = true;
+    });
+    ASSERT_TRUE(wait_until([&] { return started.load(); }));
+    std::weak_ptr<Thread_pool_view> watch = view;
+    std::thread releaser([&] { view.reset(); });
+    releaser.join();
+    EXPECT_FALSE(watch.expired()) << "the running task still holds its view";
+    gate.open();
+    EXPECT_TRUE(wait_until([&] { return watch.expired(); }));
+    EXPECT_TRUE(done.load());
+}
+
+TEST_F(View, TaskRefusedByAStoppedPoolIsUncounted) {
+    pool.stop();
+    view->post([] {});
+    EXPECT_EQ(view->outstanding(), 0u);
+    view->wait();
+    EXPECT_EQ(view->state(), Thread_pool_view::stopped);
+}
+
+TEST_F(View, ExceptionEscapingATaskIsLoggedAndTheCountReturnsToZero) {
+    ara::log::Capture capture;
+    view->post([] { throw std::runtime_error("handler broke"); });
+    view->post([] { throw 42; });
+    view->wait();
+    EXPECT_EQ(view->outstanding(), 0u);
+    EXPECT_EQ(capture.count("Task ended with an exception: handler broke"), 1u);
+    EXPECT_EQ(capture.count("Task ended with an unknown exception"), 1u);
+    for (const auto& record : capture.records()) EXPECT_EQ(record.level, ara::log::LogLevel::kError);
+}
+
+class StrandTest : public ::testing::Test {
+protected:
+    static_thread_pool pool{4};
+    std::shared_ptr<Strand> strand = std::make_shared<Strand>(pool);
+};
+
+TEST_F(StrandTest, RunsTasksInOrderOneAtATime) {
+    constexpr int count = 2000;
+    std::vector<int> order;  // unguarded on purpose: tasks never overlap
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < count; ++i) {
+        strand->post([&, i] {
+            if (++inside != 1) overlapped = true;
+            order.push_back(i);
+            --inside;
+        });
+    }
+    strand->wait();
+    EXPECT_FALSE(overlapped.load());
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) ASSERT_EQ(order[i], i);
+}
+
+TEST_F(StrandTest, PostsExactlyOneRunnerForQueuedTasks) {
+    Gate gate;
+    std::atomic<bool> first_started{false};
+    std::atomic<bool> second_ran{false};
+    strand->post([&] {
+        first_started = true;
+        gate.wait();
+    });
+    ASSERT_TRUE(wait_until([&] { return first_started.load(); }));
+    strand->post([&] { second_ran = true; });
+    strand->post([] {});
+    EXPECT_EQ(pool.outstanding_work(), 1u) << "only the running runner is on the pool";
+    EXPECT_EQ(strand->outstanding(), 3u);
+    EXPECT_FALSE(second_ran.load());
+    gate.open();
+    strand->wait();
+    EXPECT_TRUE(second_ran.load());
+    EXPECT_TRUE(wait_until([&] { return pool.outstanding_work() == 0; }));
+}
+
+TEST_F(StrandTest, WaitFromInsideItsOwnTaskReturnsAtOnce) {
+    std::promise<bool> inside;
+    strand->post([&] {
+        const bool mine = strand->running_in_this_thread();
+        strand->wait();
+        inside.set_value(mine);
+    });
+    auto result = inside.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(result.get());
+    EXPECT_FALSE(strand->running_in_this_thread());
+}
+
+TEST_F(StrandTest, StoppedStrandDropsNewTasksButFinishesQueuedOnes) {
+    Gate gate;
+    std::atomic<bool> first_started{false};
+    std::atomic<int> ran{0};
+    strand->post([&] {
+        first_started = true;
+        gate.wait();
+        ++ran;
+    });
+    strand->post([&] { ++ran; });
+    ASSERT_TRUE(wait_until([&] { return first_started.load(); }));
+    strand->stop();
+    strand->post([&] { ran += 100; });
+    gate.open();
+    strand->wait();
+    EXPECT_EQ(ran.load(), 2);
+    EXPECT_EQ(strand->outstanding(), 0u);
+}
+
+// Owned exclusively, so that the destructor itself has to wait for the runner.
+TEST_F(StrandTest, DestroyingAStrandWithQueuedTasksReturnsAfterTheyRan) {
+    auto owned = std::make_unique<Strand>(pool);
+    Gate gate;
+    std::atomic<bool> first_started{false};
+    std::atomic<int> ran{0};
+    owned->post([&] {
+        first_started = true;
+        gate.wait();
+        ++ran;
+    });
+    owned->post([&] { ++ran; });
+    ASSERT_TRUE(wait_until([&] { return first_started.load(); }));
+    std::atomic<int> ran_at_return{-1};
+    std::thread destroyer([&] {
+        owned.reset();
+        ran_at_return = ran.load();
+    });
+    gate.open();
+    destroyer.join();
+    EXPECT_EQ(ran_at_return.load(), 2);
+}
+
+TEST_F(StrandTest, RunnerRefusedByAStoppedPoolLeavesNothingCounted) {
+    pool.stop();
+    strand->post([] {});
+    EXPECT_EQ(strand->outstanding(), 0u);
+    strand->wait();
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include "tq/com/future.h"
+
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+using tq::com::Future;
+using tq::com::Promise;
+
+std::future_errc error_code_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::future_error& error) {
+        return static_cast<std::future_errc>(error.code().value());
+    }
+    ADD_FAILURE() << "no std::future_error thrown";
+    return std::future_errc{};
+}
+
+TEST(FollowUp, InstalledAfterTheValueRunsInsideThenInTheCallingThread) {
+    Promise<int> promise;
+    auto future = promise.get_future();
+    promise.set_value(7);
+    std::thread::id ran_in;
+    int seen = 0;
+    auto next = future.then([&](Future<int> ready) {
+        ran_in = std::this_thread::get_id();
+        seen = ready.get();
+    });
+    EXPECT_EQ(seen, 7);
+    EXPECT_EQ(ran_in, std::this_thread::get_id());
+    EXPECT_FALSE(future.valid());
+    EXPECT_TRUE(next.is_ready());
+    EXPECT_NO_THROW(next.get());
+}
+
+TEST(FollowUp, InstalledBeforeTheValueRunsInTheFulfillingThreadWithTheValueVisible) {
+    Promise<std::string> promise;
+    auto future = promise.get_future();
+    std::thread::id ran_in;
+    std::string seen;
+    auto next = future.then([&](Future<std::string> ready) {
+        ran_in = std::this_thread::get_id();
+        seen = ready.get();
+    });
+    EXPECT_FALSE(next.is_ready());
+    std::thread::id fulfiller;
+    std::thread thread([&] {
+        fulfiller = std::this_thread::get_id();
+        promise.set_value("reply");
+    });
+    thread.join();
+    EXPECT_EQ(seen, "reply");
+    EXPECT_EQ(ran_in, fulfiller);
+    EXPECT_TRUE(next.is_ready());
+}
+
+// Run many times, also under ThreadSanitizer: whichever side comes first, the
+// follow-up runs exactly once.
+TEST(FollowUp, RacingThenAgainstSetValueRunsTheFollowUpExactlyOnce) {
+    for (int round = 0; round < 2000; ++round) {
+        Promise<int> promise;
+        auto future = promise.get_future();
+        std::atomic<int> runs{0};
+        std::atomic<int> value{0};
+        std::atomic<bool> go{false};
+        std::thread producer([&] {
+            while (!go.load()) {
+            }
+            promise.set_value(round);
+        });
+        std::thread consumer([&] {
+            while (!go.load()) {
+            }
+            future.then([&](Future<int> ready) {
+                value = ready.get();
+                ++runs;
+            });
+        });
+        go = true;
+        producer.join();
+        consumer.join();
+        ASSERT_EQ(runs.load(), 1) << "round " << round;
+        ASSERT_EQ(value.load(), round);
+    }
+}
+
+TEST(FollowUp, RacingThenAgainstAnAbandonedPromiseRunsTheFollowUpOnceWithBrokenPromise) {
+    for (int round = 0; round < 2000; ++round) {
+        auto promise = std::make_unique<Promise<int>>();
+        auto future = promise->get_future();
+        std::atomic<int> runs{0};
+        std::atomic<bool> broken{false};
+        std::atomic<bool> go{false};
+        std::thread abandoner([&] {
+            while (!go.load()) {
+            }
+            promise.reset();
+        });
+        std::thread consumer([&] {
+            while (!go.load()) {
+            }
+            future.then([&](Future<int> ready) {
+                try {
+                    ready.get();
+                } catch (const std::future_error& error) {
+                    broken = error.code() == std::future_errc::broken_promise;
+                }
+                ++runs;
+            });
+        });
+        go = true;
+        abandoner.join();
+        consumer.join();
+        ASSERT_EQ(runs.load(), 1) << "round " << round;
+        ASSERT_TRUE(broken.load()) << "round " << round;
+    }
+}
+
+TEST(FollowUp, AbandonedPromiseRunsAnInstalledFollowUpOnceWithBrokenPromise) {
+    int runs = 0;
+    std::future_errc code{};
+    Future<void> next = [&] {
+        Promise<void> promise;
+        auto future = promise.get_future();
+        return future.then([&](Future<void> ready) {
+            ++runs;
+            code = error_code_of([&] { ready.get(); });
+        });
+    }();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(code, std::future_errc::broken_promise);
+    EXPECT_TRUE(next.is_ready());
+}
+
+TEST(FollowUp, ExceptionOfTheFollowUpBecomesTheResultOfThen) {
+    Promise<int> promise;
+    auto next = promise.get_future().then([](Future<int>) { throw std::runtime_error("follow-up failed"); });
+    promise.set_value(1);
+    try {
+        next.get();
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "follow-up failed");
+    }
+}
+
+TEST(FollowUp, StoredExceptionReachesTheFollowUp) {
+    Promise<int> promise;
+    std::string text;
+    auto next = promise.get_future().then([&](Future<int> ready) {
+        try {
+            ready.get();
+        } catch (const std::exception& error) {
+            text = error.what();
+        }
+    });
+    promise.set_exception(std::make_exception_ptr(std::logic_error("no reply")));
+    EXPECT_EQ(text, "no reply");
+}
+
+TEST(DestroyHandler, RunsOnceWhenTheFutureIsDestroyed) {
+    Promise<void> promise;
+    int runs = 0;
+    promise.set_future_dtor_handler([&] { ++runs; });
+    {
+        auto future = promise.get_future();
+        auto moved = std::move(future);
+        EXPECT_EQ(runs, 0);
+    }
+    EXPECT_EQ(runs, 1);
+}
+
+TEST(DestroyHandler, TravelsToTheEndOfAThenChain) {
+    Promise<void> promise;
+    int runs = 0;
+    promise.set_future_dtor_handler([&] { ++runs; });
+    auto first = promise.get_future();
+    auto second = first.then([](Future<void>) {});
+    auto third = second.then([](Future<void>) {});
+    promise.set_value();
+    EXPECT_EQ(runs, 0) << "the intermediate futures ran their follow-ups and were destroyed";
+    {
+        Future<void> last = std::move(third);
+        EXPECT_EQ(runs, 0);
+    }
+    EXPECT_EQ(runs, 1);
+}
+
+TEST(DestroyHandler, ExceptionOfTheHandlerIsSwallowed) {
+    Promise<void> promise;
+    promise.set_future_dtor_handler([] { throw std::runtime_error("cleanup failed"); });
+    EXPECT_NO_THROW({ auto future = promise.get_future(); });
+}
+
+TEST(Misuse, SecondSetValueThrowsAlreadySatisfiedAndRunsNoHandler) {
+    Promise<int> promise;
+    int runs = 0;
+    auto next = promise.get_future().then([&](Future<int>) { ++runs; });
+    promise.set_value(1);
+    EXPECT_EQ(error_code_of([&] { promise.set_value(2); }), std::future_errc::promise_already_satisfied);
+    EXPECT_EQ(error_code_of([&] { promise.set_exception(std::make_exception_ptr(std::runtime_error("x"))); }),
+              std::future_errc::promise_already_satisfied);
+    EXPECT_EQ(runs, 1);
+}
+
+TEST(Misuse, SecondGetThrowsNoState) {
+    Promise<int> promise;
+    auto future = promise.get_future();
+    promise.set_value(3);
+    EXPECT_EQ(future.get(), 3);
+    EXPECT_EQ(error_code_of([&] { future.get(); }), std::future_errc::no_state);
+    EXPECT_FALSE(future.valid());
+    EXPECT_FALSE(future.is_ready());
+}
+
+TEST(Misuse, MovedFromObjectsThrowNoState) {
+    Promise<int> promise;
+    Promise<int> other(std::move(promise));
+    EXPECT_EQ(error_code_of([&] { promise.get_future(); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { promise.set_value(1); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { promise.set_future_dtor_handler([] {}); }), std::future_errc::no_state);
+    auto future = other.get_future();
+    EXPECT_EQ(error_code_of([&] { other.get_future(); }), std::future_errc::future_already_retrieved);
+    auto moved = std::move(future);
+    EXPECT_EQ(error_code_of([&] { future.then([](Future<int>) {}); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { future.get(); }), std::future_errc::no_state);
+    EXPECT_TRUE(moved.valid());
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+#include "rk/com/cpp_binding/proxy/rport.h"
+#include "rk/com/cpp_binding/shared_payload.h"
+#include "rk/com/cpp_binding/skeleton/field_handler.h"
+#include "rk/com/cpp_binding/skeleton/method_dispatcher.h"
+#include "rk/com/cpp_binding/skeleton/pport.h"
+#include "rk/com/runtime/component_singleton.h"
+#include "rk/com/runtime/fake_transport.h"
+
+#include "support/wait_until.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <optional>
+#include <thread>
+
+namespace {
+
+using namespace rk::com;
+using cpp_binding::Method_call_processing_mode;
+using cpp_binding::Service_info;
+using cpp_binding::proxy::Rport;
+using cpp_binding::skeleton::Method_dispatcher;
+using cpp_binding::skeleton::Method_impl_base;
+using cpp_binding::skeleton::Pport;
+using cpp_binding::skeleton::Reply_function;
+using runtime::Component_singleton;
+using tq::com::runtime::Instance_id;
+using tq::com::runtime::Payload_buffer;
+using tq::com::runtime::Serialized_payload;
+using tq::com::runtime::Service_id;
+using wardex::test::Gate;
+using wardex::test::wait_until;
+
+const Service_id service_id("rk::dm::dem::DiagnosticMonitor");
+const Instance_id instance_id("479232");
+const connector::Service_interface_description description{1, 1};
+
+Serialized_payload bytes(Payload_buffer content) {
+    auto buffer = cpp_binding::get_shared_payload(content.size());
+    *buffer = std::move(content);
+    return Serialized_payload(Serialized_payload::someip, buffer);
+}
+
+struct Reply_record {
+    std::uint8_t code;
+    Payload_buffer payload;
+    std::thread::id thread;
+};
+
+// A provided service with one method (id 0) whose reply is its request's
+// first byte plus one.
+struct Provider {
+    explicit Provider(Method_call_processing_mode mode = Method_call_processing_mode::kEvent)
+        : pool(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)),
+          port(service_id, instance_id, description),
+          dispatcher(port, cpp_binding::skeleton::create_method_processor(mode, *pool)),
+          method(0, [this](std::uint16_t, Reply_function reply, const Serialized_payload& request) {
+              ++calls;
+              if (on_call) on_call();
+              const auto content = request.payload();
+              Method_impl_base::reply_method(
+                  reply, bytes({static_cast<std::uint8_t>(content.empty() ? 0 : content[0] + 1)}), 0);
+          }, dispatcher) {}
+
+    void offer() {
+        dispatcher.start();
+        port.start_offer();
+    }
+
+    std::shared_ptr<static_thread_pool> pool;
+    Pport port;
+    Method_dispatcher dispatcher;
+    std::function<void()> on_call;
+    std::atomic<int> calls{0};
+    Method_impl_base method;
+};
+
+std::unique_ptr<Rport> find_and_connect() {
+    auto handles = Component_singleton::get_service_finder()->find_service(service_id, instance_id);
+    if (handles.size() != 1) return nullptr;
+    return std::make_unique<Rport>(handles.front(), description);
+}
+
+class InProcess : public ::testing::Test {
+protected:
+    Component_singleton component{false, ""};
+};
+
+TEST_F(InProcess, RequestReachesTheMethodAndItsReplyReachesTheCallerOnARuntimeThread) {
+    Provider provider;
+    EXPECT_EQ(find_and_connect(), nullptr) << "not offered yet";
+    provider.offer();
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    EXPECT_TRUE(rport->service_available());
+    EXPECT_EQ(rport->service_info(), Service_info(service_id, instance_id));
+
+    std::promise<Reply_record> reply;
+    auto call = rport->call_method(0, bytes({41}), [&](std::uint8_t code, Serialized_payload payload) {
+        reply.set_value({code, payload.payload(), std::this_thread::get_id()});
+    });
+    ASSERT_TRUE(call.is_ready());
+    EXPECT_EQ(call.get()->method_id(), 0);
+    auto answered = reply.get_future();
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto record = answered.get();
+    EXPECT_EQ(record.code, 0);
+    EXPECT_EQ(record.payload, Payload_buffer{42});
+    EXPECT_NE(record.thread, std::this_thread::get_id());
+}
+
+TEST_F(InProcess, WithdrawnServiceBecomesUnavailableAndCallsAreAnsweredNotAvailable) {
+    Provider provider;
+    provider.offer();
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    provider.port.stop_offer();
+    provider.dispatcher.stop();
+    EXPECT_FALSE(rport->service_available());
+    std::promise<std::uint8_t> code;
+    rport->call_method(0, bytes({1}), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
+    auto answered = code.get_future();
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(answered.get(), 0xFF);
+    EXPECT_EQ(provider.calls.load(), 0);
+}
+
+class Recording_event : public cpp_binding::skeleton::Provided_event_base {
+public:
+    void request_event_update() override {}
+    void set_serialization_types(const std::vector<std::uint32_t>& types) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        history.push_back(types);
+    }
+    std::mutex mutex;
+    std::vector<std::vector<std::uint32_t>> history;
+};
+
+TEST_F(InProcess, EventsUseSomeIpWhileOfferedAndReachSubscribersInOrder) {
+    Provider provider;
+    Recording_event event;
+    provider.port.register_event(0, event);
+    provider.port.send_event(0, {bytes({9})});  // not offered: dropped
+    provider.offer();
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    std::vector<Payload_buffer> received;
+    rport->subscribe_event(0, [&](const Serialized_payload& payload) { received.push_back(payload.payload()); });
+    provider.port.send_event(0, {bytes({1})});
+    provider.port.send_event(0, {bytes({0})});
+    provider.port.stop_offer();
+    provider.port.unregister_event(0);
+    EXPECT_EQ(received, (std::vector<Payload_buffer>{{1}, {0}}));
+    EXPECT_EQ(event.history, (std::vector<std::vector<std::uint32_t>>{{0}, {0xFFFFFFFFu}}));
+}
+
+TEST(Lifetime, PortsAndDispatcherOutliveTheComponent) {
+    std::optional<Component_singleton> component;
+    component.emplace(false, "");
+    auto provider = std::make_unique<Provider>();
+    provider->offer();
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    component.reset();
+    EXPECT_THROW(Component_singleton::get_thread_pool_factory(), std::logic_error);
+    // Still working on the runtime they took at construction.
+    std::promise<std::uint8_t> code;
+    rport->call_method(0, bytes({1}), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
+    auto answered = code.get_future();
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(answered.get(), 0);
+    rport.reset();
+    provider.reset();
+}
+
+class WithFakeTransport : public ::testing::Test {
+protected:
+    std::shared_ptr<runtime::Fake_transport> transport = std::make_shared<runtime::Fake_transport>();
+    Component_singleton component{transport};
+    Service_info info{service_id, instance_id};
+};
+
+TEST_F(WithFakeTransport, DispatcherStopWaitsForRequestsAlreadyHandedOver) {
+    Provider provider;
+    provider.offer();
+    Gate gate;
+    std::atomic<bool> in_handler{false};
+    std::atomic<bool> handler_done{false};
+    provider.on_call = [&] {
+        in_handler = true;
+        gate.wait();
+        handler_done = true;
+    };
+    auto slot = transport->deliver_request(info, 0, {5});
+    ASSERT_TRUE(wait_until([&] { return in_handler.load(); }));
+    std::atomic<bool> done_when_stopped{false};
+    std::thread stopper([&] {
+        provider.dispatcher.stop();
+        done_when_stopped = handler_done.load();
+    });
+    ASSERT_TRUE(wait_until([&] { return !provider.dispatcher.is_running(); }));
+    gate.open();
+    stopper.join();
+    EXPECT_TRUE(done_when_stopped.load());
+    const auto reply = slot->wait();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->return_code, 0);
+    EXPECT_EQ(reply->payload, Payload_buffer{6});
+}
+
+TEST_F(WithFakeTransport, StoppedDispatcherAndUnknownMethodAreRefused) {
+    Provider provider;
+    provider.port.start_offer();
+    EXPECT_TRUE(transport->is_offered(info));
+    auto not_running = transport->deliver_request(info, 0, {1})->wait();
+    ASSERT_TRUE(not_running.has_value());
+    EXPECT_EQ(not_running->return_code, 0xFF);
+    provider.dispatcher.start();
+    auto unknown = transport->deliver_request(info, 7, {1})->wait();
+    ASSERT_TRUE(unknown.has_value());
+    EXPECT_EQ(unknown->return_code, 0x82);
+    EXPECT_EQ(provider.calls.load(), 0);
+}
+
+TEST_F(WithFakeTransport, SequentialRequestsWithoutReplyFunctionStillRun) {
+    Provider provider(Method_call_processing_mode::kEventSingleThread);
+    provider.offer();
+    transport->deliver_request(info, 0, {1}, false);
+    provider.dispatcher.stop();
+    EXPECT_EQ(provider.calls.load(), 1);
+}
+
+TEST_F(WithFakeTransport, RemoteSideAnswersARequestWithAnyCodeFromAnotherThread) {
+    transport->add_remote_instance(info);
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    EXPECT_TRUE(rport->service_available());
+    std::atomic<int> calls{0};
+    std::optional<Reply_record> got;
+    rport->call_method(0, bytes({3, 4}), [&](std::uint8_t code, Serialized_payload payload) {
+        ++calls;
+        got = Reply_record{code, payload.payload(), std::this_thread::get_id()};
+    });
+    ASSERT_TRUE(transport->wait_for_requests(1));
+    const auto request = transport->requests().front();
+    EXPECT_EQ(request.service, info);
+    EXPECT_EQ(request.method_id, 0);
+    EXPECT_EQ(request.payload, (Payload_buffer{3, 4}));
+    std::thread remote([&] { EXPECT_TRUE(transport->reply(0, 0x86, {0xAA})); });
+    remote.join();
+    EXPECT_FALSE(transport->reply(0, 0));
+    ASSERT_EQ(calls.load(), 1);
+    EXPECT_EQ(got->code, 0x86);
+    EXPECT_EQ(got->payload, Payload_buffer{0xAA});
+
+    transport->remove_remote_instance(info);
+    EXPECT_FALSE(rport->service_available());
+}
+
+TEST_F(WithFakeTransport, MethodCallIdsWrapFromFFFFToOne) {
+    transport->add_remote_instance(info);
+    auto rport = find_and_connect();
+    ASSERT_NE(rport, nullptr);
+    std::uint16_t first = rport->call_method(0, bytes({}), nullptr).get()->method_call_id();
+    EXPECT_EQ(first, 1);
+    for (std::uint32_t i = 1; i < 0xFFFF; ++i) rport->call_method(0, bytes({}), nullptr);
+    EXPECT_EQ(rport->call_method(0, bytes({}), nullptr).get()->method_call_id(), 1);
+}
+
+TEST(FieldHandler, OfferChecksNameTheFieldWithoutValue) {
+    cpp_binding::skeleton::Field_handler fields;
+    EXPECT_NO_THROW(fields.run_offer_cond_checks());
+    fields.add_field("Mode", [] { return false; });
+    try {
+        fields.run_offer_cond_checks();
+        FAIL() << "no exception";
+    } catch (const std::logic_error& error) {
+        EXPECT_STREQ(error.what(), "Field Mode has no initial value");
+    }
+}
+
+TEST(Component, OnlyOneLivesAtATime) {
+    EXPECT_THROW(Component_singleton::get_service_finder(), std::logic_error);
+    Component_singleton first(false, "");
+    EXPECT_THROW(Component_singleton(false, ""), std::logic_error);
+    EXPECT_NE(Component_singleton::get_thread_pool_factory()->get_thread_pool(1), nullptr);
+    EXPECT_EQ(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)->num_threads(), 4u);
+}
+
+}  // namespace
