@@ -2,6 +2,7 @@
 // platform's execution management daemon, or a test double.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,15 @@ public:
     virtual void reset_platform(int delay_ms) = 0;
 };
 
-// The platform's backend (the EM daemon on exec.sock).
+// The platform's backend: the EM daemon on exec.sock of the platform run
+// directory. It connects on its first request.
 std::shared_ptr<Execution_backend> make_default_execution_backend();
+
+// The same backend on another socket path. process_name identifies this
+// process in its state reports; when empty, the application description given
+// to ara::log::InitLogging is used, or else the executable's name.
+std::shared_ptr<Execution_backend> make_socket_execution_backend(
+    std::string socket_path, std::string process_name = {},
+    std::chrono::milliseconds reply_timeout = std::chrono::seconds(2));
 
 }  // namespace ara::exec

@@ -17,6 +17,7 @@ struct Service {
     std::atomic<LogLevel> level{LogLevel::kVerbose};
     std::map<std::string, std::unique_ptr<Logger>> loggers;
     bool exit_hook_installed = false;
+    std::string description;
 };
 
 // Never destroyed: loggers are referenced from objects that are destroyed
@@ -183,6 +184,7 @@ void InitLogging(std::string appId, std::string appDescription, LogLevel appDefL
     set_sinks(std::move(list));
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex);
+    s.description = appDescription;
     if (!s.exit_hook_installed) {
         s.exit_hook_installed = true;
         std::atexit([] { ShutdownLogging(); });
@@ -212,6 +214,12 @@ LogStream LogWarn() noexcept { return DefaultLogger().LogWarn(); }
 LogStream LogInfo() noexcept { return DefaultLogger().LogInfo(); }
 LogStream LogDebug() noexcept { return DefaultLogger().LogDebug(); }
 LogStream LogVerbose() noexcept { return DefaultLogger().LogVerbose(); }
+
+std::string ApplicationDescription() {
+    auto& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.description;
+}
 
 void ShutdownLogging() noexcept {
     for (const auto& sink : *current_sinks()) sink->shutdown();

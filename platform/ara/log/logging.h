@@ -153,4 +153,8 @@ LogStream LogVerbose() noexcept;
 // sinks. Runs by itself at process exit after InitLogging.
 void ShutdownLogging() noexcept;
 
+// The application description given to InitLogging (empty before); the
+// platform clients name the process with it.
+std::string ApplicationDescription();
+
 }  // namespace ara::log

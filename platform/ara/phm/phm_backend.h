@@ -2,6 +2,7 @@
 // platform's PHM daemon, or a test double.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,8 +31,15 @@ public:
                             std::uint16_t checkpoint_id) = 0;
 };
 
-// The platform's backends (the PHM daemon on phm.sock).
+// The platform's backends: the PHM daemon on phm.sock of the platform run
+// directory. Neither connects before it is used.
 std::unique_ptr<Failure_source> make_default_failure_source();
 std::shared_ptr<Checkpoint_sink> make_default_checkpoint_sink();
+
+// The same backends on another socket path. The failure source waits for an
+// absent daemon and reconnects after it restarts, trying every retry interval.
+std::unique_ptr<Failure_source> make_socket_failure_source(
+    std::string socket_path, std::chrono::milliseconds retry_interval = std::chrono::milliseconds(200));
+std::shared_ptr<Checkpoint_sink> make_socket_checkpoint_sink(std::string socket_path);
 
 }  // namespace ara::phm

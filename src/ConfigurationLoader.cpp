@@ -1,0 +1,171 @@
+#include "ConfigurationLoader.h"
+
+#include "WardexGlobals.h"
+#include "WardexMonitor.h"
+#include "json_file_parser.h"
+
+#include "ara/log/logging.h"
+#include "wardex/paths.h"
+
+#include <cmath>
+#include <fstream>
+#include <system_error>
+
+using norda::phm::wardex::NotificationType;
+
+namespace {
+
+constexpr char kConfigurationBase[] = "/etc/Wardex_InitialData";
+constexpr char kHostnameFile[] = "/var/run/adaptive/hostname";
+
+class MonitorTarget final : public ConfigurationTarget {
+public:
+    void setHostName(const std::string& hostName) override {
+        norda::phm::wardex::WardexMonitor::instance().SetHostName(hostName);
+    }
+
+    void registerApplication(ApplicationConfiguration a) override {
+        norda::phm::wardex::WardexMonitor::instance().RegisterApplication(
+            phmCallbackClient, std::move(a.appInstanceId), a.numberOfAllowedErrors, 0,
+            std::move(a.callbackErrorHandling), std::move(a.callbackLimitErrorHandling),
+            std::move(a.callbackNames), std::move(a.swid), a.gid, a.counterHealingTimeMin,
+            std::move(a.messwertId));
+    }
+};
+
+// Wraps a number into 0...65535 the way an unsigned 16-bit conversion does,
+// with fractions truncated toward zero, and warns when it had to.
+std::uint16_t readUnsigned16(const nlohmann::json& application, const char* key,
+                             const std::string& appInstanceId) {
+    const nlohmann::json& value = application.at(key);
+    if (!value.is_number_float()) {
+        const auto converted = value.get<std::uint16_t>();
+        const bool outside = (value.is_number_integer() && value.get<std::int64_t>() < 0) ||
+                             (value.is_number_unsigned() && value.get<std::uint64_t>() > 65535u);
+        if (outside) {
+            ara::log::LogWarn() << "Configuration value outside 0...65535:" << key << "of"
+                                << appInstanceId << "is" << value.dump() << "and is taken as"
+                                << converted;
+        }
+        return converted;
+    }
+    const double number = value.get<double>();
+    const double whole = std::trunc(number);
+    double wrapped = std::fmod(whole, 65536.0);
+    if (wrapped < 0) wrapped += 65536.0;
+    const auto converted = static_cast<std::uint16_t>(wrapped);
+    if (!(number >= 0.0 && number <= 65535.0)) {
+        ara::log::LogWarn() << "Configuration value outside 0...65535:" << key << "of"
+                            << appInstanceId << "is" << value.dump() << "and is taken as"
+                            << converted;
+    }
+    return converted;
+}
+
+// The reaction lists and the callback names must be JSON arrays.
+const nlohmann::json& readArray(const nlohmann::json& application, const char* key) {
+    const nlohmann::json& value = application.at(key);
+    if (!value.is_array()) {
+        throw nlohmann::json::type_error::create(
+            302, std::string("type must be array, but is ") + value.type_name(), &value);
+    }
+    return value;
+}
+
+std::vector<NotificationType> readActions(const nlohmann::json& application, const char* key) {
+    std::vector<NotificationType> actions;
+    for (const auto& keyword : readArray(application, key)) {
+        const auto action =
+            norda::phm::wardex::getCallbackActionStringToEnum(keyword.get<std::string>());
+        actions.push_back(action);
+        if (!DTC_available.load() && action == NotificationType::kDTC) DTC_available.store(true);
+    }
+    return actions;
+}
+
+// "DIDs" and "Apps" are arrays, or objects whose member values are taken in
+// order; null is an empty list.
+const nlohmann::json& readGroup(const nlohmann::json& parent, const char* key) {
+    const nlohmann::json& value = parent.at(key);
+    if (!value.is_array() && !value.is_object() && !value.is_null()) {
+        throw nlohmann::json::type_error::create(
+            302, std::string("type must be array, but is ") + value.type_name(), &value);
+    }
+    return value;
+}
+
+ApplicationConfiguration readApplication(const nlohmann::json& entry) {
+    ApplicationConfiguration application;
+    application.appInstanceId = entry.at("appInstanceId").get<std::string>();
+    const std::string& id = application.appInstanceId;
+    application.counterHealingTimeMin = readUnsigned16(entry, "counterHealingTimeMin", id);
+    application.swid = entry.at("SWID").get<std::string>();
+    application.gid = readUnsigned16(entry, "GID", id);
+    application.messwertId = entry.at("MesswertID").get<std::string>();
+    application.numberOfAllowedErrors = readUnsigned16(entry, "numberOfAllowedErrors", id);
+    application.callbackErrorHandling = readActions(entry, "callbackErrorHandling");
+    application.callbackLimitErrorHandling = readActions(entry, "callbackLimitErrorHandling");
+    for (const auto& name : readArray(entry, "callbackNames")) {
+        application.callbackNames.push_back(name.get<std::string>());
+    }
+    return application;
+}
+
+}  // namespace
+
+bool get_hostname_of_partition(std::string& hostname) {
+    return get_hostname_of_partition(hostname, wardex::paths::in_sysroot(kHostnameFile));
+}
+
+bool get_hostname_of_partition(std::string& hostname, const std::string& hostnameFile) {
+    std::ifstream file(hostnameFile);
+    if (!file.good()) return false;
+    std::string line;
+    std::getline(file, line);
+    // A file written with CRLF line ends names the same partition.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    hostname = std::move(line);
+    return true;
+}
+
+bool readConfigurationFromJsonFile() {
+    MonitorTarget monitor;
+    return readConfigurationFromJsonFile(wardex::paths::in_sysroot(kHostnameFile),
+                                         wardex::paths::in_sysroot(kConfigurationBase), monitor);
+}
+
+bool readConfigurationFromJsonFile(const std::string& hostnameFile,
+                                   const std::string& configurationBase,
+                                   ConfigurationTarget& target) {
+    try {
+        std::string hostName;
+        if (get_hostname_of_partition(hostName, hostnameFile)) {
+            ara::log::LogDebug() << "reading the special Config file of the partition " << hostName;
+        } else {
+            ara::log::LogDebug() << "Could not find the partition hostname (Kumo/QZ/B7) the not "
+                                    "divided configuration file is being used."
+                                 << hostName;
+        }
+        target.setHostName(hostName);
+        const std::string path = configurationBase + hostName + ".json";
+        ara::log::LogDebug() << "Parsing the Wardex json configuration file: "
+                             << "Wardex_InitialData" + hostName + ".json";
+
+        const nlohmann::json document = Json_file_parser(path).parse_file();
+        for (const auto& group : readGroup(document, "DIDs")) {
+            for (const auto& entry : readGroup(group, "Apps")) {
+                target.registerApplication(readApplication(entry));
+            }
+        }
+        return true;
+    } catch (const std::system_error& error) {
+        ara::log::LogError() << "Unexpected system_error during reading the Wardex_InitialData.json: "
+                             << error.what();
+    } catch (const std::exception& error) {
+        ara::log::LogError() << "Unexpected exception during reading the Wardex_InitialData.json: "
+                             << error.what();
+    } catch (...) {
+        ara::log::LogError() << "Unknown exception happened during reading the Wardex_InitialData.json";
+    }
+    return false;
+}

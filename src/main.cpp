@@ -1,0 +1,65 @@
+// Wardex: supervision of the applications of an AUTOSAR Adaptive partition.
+#include "ConfigurationLoader.h"
+#include "WardexFrame.h"
+#include "WardexGlobals.h"
+
+#include "ara/exec/application_client.h"
+#include "ara/log/logging.h"
+
+#include <csignal>
+#include <system_error>
+
+int main(int /*argc*/, char** /*argv*/) {
+    ara::log::InitLogging("WDX", applicationName, ara::log::LogLevel::kVerbose,
+                          ara::log::LogMode::kRemote, "");
+    ara::log::Logger& mainLogger = ara::log::CreateLogger("MAIN", "main");
+
+    try {
+        // Service start-up, first stage: the communication runtime component
+        // (Component_singleton with false and an empty name) is created here,
+        // before anything that communicates, and lives to the end of this block.
+
+        ara::exec::ApplicationClient applicationClient;
+        applicationClient.ReportApplicationState(ara::exec::ApplicationState::kRunning);
+        mainLogger.LogInfo() << std::string(applicationName) + " version " + applicationVersion +
+                                    " has started!";
+
+        SignalReporter signalReporter;
+        std::signal(SIGINT, signal_handler);
+        std::signal(SIGTERM, signal_handler);
+        std::signal(SIGABRT, signal_handler);
+
+        FrameThreads threads(phmCallbackClient);
+        threads.start(FrameThreads::Thread::kAliveSupervision, [] { phm_alive_supervision(); });
+
+        // Service start-up, second stage: the ECU-reset counter data identifier
+        // (instance "1") is created and offered here, before the configuration
+        // is read, so that it is offered even when the configuration is bad.
+
+        if (readConfigurationFromJsonFile()) {
+            // Service start-up, third stage: when DTC_available is set, the DTC
+            // monitor service is created and offered here and logs its start-up
+            // line, before the callbacks can arrive.
+
+            threads.start(FrameThreads::Thread::kCallback,
+                          [] { connectCallbackClient(phmCallbackClient); });
+            threads.start(FrameThreads::Thread::kSignalListener,
+                          [] { listenForSignal(phmCallbackClient); });
+            threads.join(FrameThreads::Thread::kSignalListener);
+            threads.join(FrameThreads::Thread::kCallback);
+        } else {
+            ara::log::LogError() << "Error importing from JSON file. Make sure you are using the "
+                                    "correct database format and check above for errors.";
+        }
+
+        applicationClient.ReportApplicationState(ara::exec::ApplicationState::kShuttingdown);
+        threads.join(FrameThreads::Thread::kAliveSupervision);
+    } catch (const std::system_error& error) {
+        ara::log::LogError() << "std::system_error in Wardex Try: " << error.what();
+    } catch (const std::exception& error) {
+        ara::log::LogError() << "Unexpected exception: " << error.what();
+    } catch (...) {
+        ara::log::LogError() << "Unknown exception happened";
+    }
+    return 0;
+}

@@ -1,0 +1,169 @@
+#include "ara/phm/phm_backend.h"
+#include "ara/phm/phm_callback_client.h"
+#include "ara/log/capture.h"
+#include "platform/wardex/fake_line_daemon.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace ara::phm {
+namespace {
+
+using wardex::testing::Fake_line_daemon;
+using namespace std::chrono_literals;
+
+// Runs a failure source on a thread and collects what it delivers.
+class Running_source {
+public:
+    explicit Running_source(Failure_source& source) : source_(source) {
+        thread_ = std::thread([this] {
+            source_.run([this](const std::string& name) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                delivered_.push_back(name);
+                changed_.notify_all();
+            });
+            std::lock_guard<std::mutex> lock(mutex_);
+            returned_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~Running_source() {
+        source_.stop();
+        thread_.join();
+    }
+    bool wait_for_delivered(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 10s, [&] { return delivered_.size() >= count; });
+    }
+    bool wait_for_return() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 10s, [&] { return returned_; });
+    }
+    std::vector<std::string> delivered() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return delivered_;
+    }
+
+private:
+    Failure_source& source_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> delivered_;
+    bool returned_ = false;
+    std::thread thread_;
+};
+
+class PhmSocketBackend : public ::testing::Test {
+protected:
+    const std::string path_ = wardex::testing::private_socket("phm");
+    log::Capture capture_;
+};
+
+TEST_F(PhmSocketBackend, AnnouncesEveryCallbackNameAndDeliversOnlyFailureLines) {
+    Fake_line_daemon daemon(path_);
+    auto source = make_socket_failure_source(path_, 20ms);
+    source->subscribe("CB1");
+    source->subscribe("Name with blanks");
+    Running_source running(*source);
+    ASSERT_TRUE(daemon.wait_for_lines(2));
+    source->subscribe("Late");
+    ASSERT_TRUE(daemon.wait_for_lines(3));
+    EXPECT_EQ(daemon.lines(), (std::vector<std::string>{"subscribe CB1", "subscribe Name with blanks",
+                                                        "subscribe Late"}));
+
+    daemon.send_to_all("failure CB1\nbogus\nfailure \ndelivered 1\nfail");
+    daemon.send_to_all("ure Name with blanks\n");
+    ASSERT_TRUE(running.wait_for_delivered(2));
+    EXPECT_EQ(running.delivered(), (std::vector<std::string>{"CB1", "Name with blanks"}));
+    EXPECT_EQ(capture_.count("Ignored line from PHM: bogus unknown message"), 1u);
+    EXPECT_EQ(capture_.count("Ignored line from PHM: failure  missing or invalid name"), 1u);
+    EXPECT_EQ(capture_.count("Ignored line from PHM: delivered 1 unexpected message"), 1u);
+}
+
+TEST_F(PhmSocketBackend, RunWaitsForAnAbsentDaemonAndReconnectsAfterItRestarts) {
+    auto source = make_socket_failure_source(path_, 20ms);
+    source->subscribe("CB1");
+    Running_source running(*source);
+    ASSERT_TRUE(capture_.wait_for_text(
+        "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory"));
+    {
+        Fake_line_daemon first(path_);
+        ASSERT_TRUE(first.wait_for_lines(1));
+        first.send_to_all("failure CB1\n");
+        ASSERT_TRUE(running.wait_for_delivered(1));
+    }
+    ASSERT_TRUE(capture_.wait_for_text("Connection to PHM lost; reconnecting"));
+    Fake_line_daemon second(path_);
+    ASSERT_TRUE(second.wait_for_lines(1));
+    EXPECT_EQ(second.lines(), std::vector<std::string>{"subscribe CB1"});
+    second.send_to_all("failure CB1\n");
+    ASSERT_TRUE(running.wait_for_delivered(2));
+    EXPECT_TRUE(capture_.wait_for_text("Connected to PHM"));
+    // One warning for the absence, however many attempts it took.
+    EXPECT_EQ(capture_.count("PHM is not reachable, waiting for it: connect to " + path_ +
+                             ": No such file or directory"),
+              1u);
+}
+
+TEST_F(PhmSocketBackend, StopEndsRunWhileWaitingForTheDaemonAndIsSticky) {
+    auto source = make_socket_failure_source(path_, std::chrono::hours(1));
+    {
+        Running_source running(*source);
+        ASSERT_TRUE(capture_.wait_for_text(
+            "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory"));
+        source->stop();
+        EXPECT_TRUE(running.wait_for_return());
+    }
+    Fake_line_daemon daemon(path_);
+    Running_source again(*source);
+    EXPECT_TRUE(again.wait_for_return());
+}
+
+TEST_F(PhmSocketBackend, StopEndsRunWhileConnected) {
+    Fake_line_daemon daemon(path_);
+    auto source = make_socket_failure_source(path_, 20ms);
+    Running_source running(*source);
+    ASSERT_TRUE(daemon.wait_for_connections(1));
+    source->stop();
+    EXPECT_TRUE(running.wait_for_return());
+}
+
+TEST_F(PhmSocketBackend, CallbackClientStoppedBeforeRunReturnsAtOnce) {
+    PhmCallbackClient client(make_socket_failure_source(path_, std::chrono::hours(1)));
+    client.Stop();
+    client.Run(0);
+    EXPECT_TRUE(client.stopped());
+}
+
+TEST_F(PhmSocketBackend, CheckpointIsOneLineAndSurvivesADaemonRestart) {
+    auto sink = make_socket_checkpoint_sink(path_);
+    {
+        Fake_line_daemon daemon(path_);
+        sink->checkpoint("Wardex", 25011, 25011);
+        ASSERT_TRUE(daemon.wait_for_lines(1));
+        EXPECT_EQ(daemon.lines(), std::vector<std::string>{"checkpoint Wardex 25011 25011"});
+    }
+    Fake_line_daemon restarted(path_);
+    sink->checkpoint("Wardex", 1, 65535);
+    ASSERT_TRUE(restarted.wait_for_lines(1));
+    EXPECT_EQ(restarted.lines(), std::vector<std::string>{"checkpoint Wardex 1 65535"});
+}
+
+TEST_F(PhmSocketBackend, CheckpointWithoutDaemonRaisesRuntimeError) {
+    auto sink = make_socket_checkpoint_sink(path_);
+    try {
+        sink->checkpoint("Wardex", 25011, 25011);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "PHM is not reachable: connect to " + path_ + ": No such file or directory");
+    }
+    EXPECT_THROW(sink->checkpoint("Bad\nname", 1, 1), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace ara::phm

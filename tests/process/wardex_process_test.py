@@ -1,0 +1,316 @@
+#!/usr/bin/python3
+"""Process tests: the real wardex executable on the simulated platform.
+
+wardex runs with DLT_LOCAL_PRINT_MODE=FORCE_ON, so libdlt prints each message
+on its stdout as
+  <date> <time> <timestamp> <counter> <ecu> <app> <context> log <level> V <n> [<arguments>]
+and `adaptive-sim platform` prints one line per event it receives.
+Usage: wardex_process_test.py <TestCaseName>; WARDEX_BIN_DIR and WARDEX_SYSROOT
+name the build's executables and sysroot.
+"""
+import json
+import os
+import pty
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+import tty
+import unittest
+
+BIN_DIR = os.environ.get("WARDEX_BIN_DIR", "")
+SYSROOT = os.environ.get("WARDEX_SYSROOT", "")
+WARDEX = os.path.join(BIN_DIR, "wardex")
+SIM = os.path.join(BIN_DIR, "adaptive-sim")
+RUN_DIR = SYSROOT + "/var/run/adaptive"
+CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
+TIMEOUT = 30.0
+
+DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
+
+
+class TerminalStream:
+    """Lines read from the controller side of a pseudo-terminal; ends when the
+    child side is closed."""
+
+    def __init__(self, fd):
+        self.fd = fd
+
+    def __iter__(self):
+        pending = b""
+        while True:
+            try:
+                chunk = os.read(self.fd, 4096)
+            except OSError:
+                chunk = b""
+            if not chunk:
+                break
+            pending += chunk
+            *lines, pending = pending.split(b"\n")
+            for line in lines:
+                yield line + b"\n"
+        os.close(self.fd)
+        if pending:
+            yield pending
+
+
+class Output:
+    """Lines of a child's stdout, each with the time it was read."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _read(self, stream):
+        for raw in stream:
+            line = raw.decode("utf-8", "replace").rstrip("\n").rstrip("\r")
+            with self.cond:
+                self.lines.append((time.monotonic(), line))
+                self.cond.notify_all()
+
+
+    def snapshot(self):
+        with self.cond:
+            return list(self.lines)
+
+    def wait_for(self, predicate, timeout=TIMEOUT, start=0):
+        """Index of the first line from start on that satisfies predicate."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                for index in range(start, len(self.lines)):
+                    if predicate(self.lines[index][1]):
+                        return index
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError("not seen within %.0f s; last lines:\n%s" % (
+                        timeout, "\n".join(l for _, l in self.lines[-25:])))
+                self.cond.wait(left)
+
+
+class Wardex:
+    def __init__(self):
+        env = dict(os.environ, DLT_LOCAL_PRINT_MODE="FORCE_ON")
+        # libdlt prints with stdio: on a terminal every line is flushed at once.
+        controller, child = pty.openpty()
+        tty.setraw(child)
+        self.process = subprocess.Popen([WARDEX], stdout=child, stderr=child,
+                                        stdin=subprocess.DEVNULL, env=env)
+        os.close(child)
+        self.output = Output(TerminalStream(controller))
+
+    def messages(self):
+        """(time, context, level, text) of every DLT message so far."""
+        result = []
+        for at, line in self.output.snapshot():
+            match = DLT_LINE.match(line)
+            if match:
+                result.append((at, match.group(2), match.group(3), match.group(4)))
+        return result
+
+    def wait_for_message(self, level, text, timeout=TIMEOUT, start=0):
+        def matches(line):
+            match = DLT_LINE.match(line)
+            return bool(match) and match.group(3) == level and match.group(4) == text
+        index = self.output.wait_for(matches, timeout, start)
+        return index, self.output.snapshot()[index][0]
+
+    def stop(self, signum=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(signum)
+        return self.process.wait(timeout=TIMEOUT)
+
+
+class Platform:
+    def __init__(self, *arguments):
+        self.process = subprocess.Popen([SIM, "platform", *arguments], stdout=subprocess.PIPE,
+                                        stdin=subprocess.DEVNULL)
+        self.output = Output(self.process.stdout)
+        deadline = time.monotonic() + TIMEOUT
+        while not (os.path.exists(RUN_DIR + "/phm.sock") and os.path.exists(RUN_DIR + "/exec.sock")):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise AssertionError("the simulated platform did not start")
+            time.sleep(0.01)
+
+    def index_of(self, text, start=0):
+        return self.output.wait_for(lambda line: line == text, TIMEOUT, start)
+
+    def count(self, text, since=0.0, until=float("inf")):
+        return sum(1 for at, line in self.output.snapshot() if line == text and since <= at <= until)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(timeout=TIMEOUT)
+
+
+def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit=("RestartApplication",)):
+    return {"appInstanceId": instance, "counterHealingTimeMin": healing, "SWID": "0x1234", "GID": 1,
+            "MesswertID": "M" + instance, "numberOfAllowedErrors": allowed,
+            "callbackErrorHandling": list(errors), "callbackLimitErrorHandling": list(limit),
+            "callbackNames": [callback]}
+
+
+CHECKPOINT = "phm checkpoint Wardex 25011 25011"
+
+
+class WardexProcess(unittest.TestCase):
+    def setUp(self):
+        os.makedirs(RUN_DIR, exist_ok=True)
+        os.makedirs(os.path.dirname(CONFIG_BASE), exist_ok=True)
+        for name in os.listdir(os.path.dirname(CONFIG_BASE)):
+            if name.startswith("Wardex_InitialData"):
+                os.unlink(os.path.join(os.path.dirname(CONFIG_BASE), name))
+        if os.path.exists(RUN_DIR + "/hostname"):
+            os.unlink(RUN_DIR + "/hostname")
+        self.children = []
+
+    def tearDown(self):
+        for child in reversed(self.children):
+            if child.process.poll() is None:
+                child.process.kill()
+                child.process.wait()
+
+    def install(self, document, host="Kumo"):
+        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "wardex-process-%d.json" % os.getpid())
+        with open(path, "w") as file:
+            file.write(document if isinstance(document, str) else json.dumps(document))
+        subprocess.run([SIM, "partition", host, path], check=True, stdout=subprocess.DEVNULL)
+        os.unlink(path)
+
+    def start(self, *platform_arguments):
+        platform = Platform(*platform_arguments)
+        self.children.append(platform)
+        wardex = Wardex()
+        self.children.append(wardex)
+        return platform, wardex
+
+    def inject(self, callback, count=1):
+        subprocess.run([SIM, "phm-failure", callback, "--count", str(count)], check=True,
+                       stdout=subprocess.DEVNULL)
+
+    def supervising(self, wardex):
+        wardex.wait_for_message("debug", "Listening for Callbacks...")
+
+    def test_RunningIsReportedBeforeTheConfigurationIsRead(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
+        platform, wardex = self.start()
+        running = platform.index_of("exec state Wardex kRunning")
+        subscribed = platform.index_of("phm subscribe App1_CB")
+        self.assertLess(running, subscribed)
+        wardex.wait_for_message("info", "Wardex version 1.4.1 has started!")
+        wardex.wait_for_message("debug", "reading the special Config file of the partition  Kumo")
+        self.assertEqual(wardex.stop(), 0)
+        platform.index_of("exec state Wardex kShuttingdown", running)
+
+    def test_CheckpointsArriveAboutEvery500ms(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
+        platform, wardex = self.start()
+        first = platform.index_of(CHECKPOINT)
+        since = platform.output.snapshot()[first][0]
+        time.sleep(5.0)
+        count = platform.count(CHECKPOINT, since + 0.25, since + 4.75)
+        print("checkpoints in 4.5 s: %d" % count)
+        self.assertGreaterEqual(count, 6)
+        self.assertLessEqual(count, 12)
+        self.assertEqual(wardex.stop(), 0)
+
+    def test_FailureUnderAConfiguredNameReachesEmAsTheConfiguredReaction(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=2),
+                                         application("App2", "App2_CB", allowed=1, errors=(),
+                                                     limit=("TerminateApplication",))]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+        platform.index_of("phm subscribe App2_CB")
+        self.inject("App1_CB")
+        wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  2 ).")
+        self.inject("App1_CB")
+        platform.index_of("exec restart App1")
+        wardex.wait_for_message("info", "Restarting App1...")
+        self.inject("App2_CB")
+        platform.index_of("exec stop App2")
+        self.assertEqual(platform.count("exec restart App1"), 1)
+        self.assertEqual(wardex.stop(), 0)
+
+    def test_TerminationSignalsEndTheProcessWithExitCodeZero(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
+        platform = Platform()
+        self.children.append(platform)
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGABRT):
+            wardex = Wardex()
+            self.children.append(wardex)
+            self.supervising(wardex)
+            sent = time.monotonic()
+            wardex.process.send_signal(signum)
+            code = wardex.process.wait(timeout=TIMEOUT)
+            took = time.monotonic() - sent
+            print("%s: exit code %d after %.3f s" % (signal.Signals(signum).name, code, took))
+            self.assertEqual(code, 0)
+            self.assertLess(took, 5.0)
+            wardex.output.thread.join(TIMEOUT)
+            texts = [(level, text) for _, _, level, text in wardex.messages()]
+            self.assertIn(("warn", "received signal:  %d" % signum), texts)
+            self.assertIn(("info", "Stopping Callback Client. Terminating."), texts)
+            self.assertEqual(texts.count(("warn", "received signal:  %d" % signum)), 1)
+        self.assertEqual(platform.count("exec state Wardex kShuttingdown"), 3)
+
+    def check_failed_configuration(self, loader_error):
+        platform, wardex = self.start()
+        wardex.wait_for_message("error", loader_error)
+        wardex.wait_for_message("error", "Error importing from JSON file. Make sure you are using the "
+                                         "correct database format and check above for errors.")
+        shutting = platform.index_of("exec state Wardex kShuttingdown")
+        # The alive supervision goes on, and so does the process.
+        later = platform.index_of(CHECKPOINT, shutting + 1)
+        platform.index_of(CHECKPOINT, later + 1)
+        self.assertIsNone(wardex.process.poll())
+        self.assertEqual(wardex.stop(signal.SIGINT), 0)
+        self.assertNotIn("phm subscribe", " ".join(l for _, l in platform.output.snapshot()))
+
+    def test_MissingConfigurationKeepsTheProcessAliveUntilASignal(self):
+        self.check_failed_configuration(
+            "Unexpected exception during reading the Wardex_InitialData.json:  "
+            "Failed to open JSON file '%s.json'." % CONFIG_BASE)
+
+    def test_MalformedConfigurationKeepsTheProcessAliveUntilASignal(self):
+        self.install('{"DIDs": [{"Apps": [}]}', host="QZ")
+        self.check_failed_configuration(
+            "Unexpected exception during reading the Wardex_InitialData.json:  "
+            "Failed to parse JSON file '%sQZ.json': [json.exception.parse_error.101] parse error at "
+            "line 1, column 21: syntax error while parsing value - unexpected '}'; expected '[', '{', "
+            "or a literal" % CONFIG_BASE)
+
+    def test_AgingHealsAnApplicationWithHealingTimeZero(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=2, healing=0)]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+        # Right after an aging pass, so the next one comes about 5 s after the failure.
+        index, _ = wardex.wait_for_message("debug", "Listening for signals ")
+        sent = time.monotonic()
+        self.inject("App1_CB")
+        wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  2 ).")
+        _, healed = wardex.wait_for_message("debug", "Application  App1  got well again", start=index)
+        print("healed %.2f s after the failure" % (healed - sent))
+        self.assertGreater(healed - sent, 3.5)
+        self.assertLess(healed - sent, 8.0)
+        # The count starts again from zero: the next failure is the first one.
+        self.inject("App1_CB")
+        wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  2 ).",
+                                start=index + 3)
+        self.assertEqual(platform.count("exec restart App1"), 0)
+        self.assertEqual(wardex.stop(), 0)
+
+
+if __name__ == "__main__":
+    if not os.path.isfile(WARDEX) or not SYSROOT:
+        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
+        sys.exit(2)
+    names = ["test_" + name for name in sys.argv[1:]] or None
+    suite = (unittest.TestSuite(WardexProcess(name) for name in names) if names
+             else unittest.defaultTestLoader.loadTestsFromTestCase(WardexProcess))
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -1,0 +1,283 @@
+#include "ConfigurationLoader.h"
+#include "WardexGlobals.h"
+
+#include "ara/log/capture.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using norda::phm::wardex::NotificationType;
+
+class RecordingTarget final : public ConfigurationTarget {
+public:
+    void setHostName(const std::string& hostName) override { hostNames.push_back(hostName); }
+    void registerApplication(ApplicationConfiguration application) override {
+        applications.push_back(std::move(application));
+    }
+    std::vector<std::string> hostNames;
+    std::vector<ApplicationConfiguration> applications;
+};
+
+// Given a private folder standing in for /etc and /var/run/adaptive.
+class ConfigurationLoader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DTC_available.store(false);
+        ::mkdir(folder_.c_str(), 0755);
+        ::unlink(hostnameFile_.c_str());
+        for (const char* host : {"", "Kumo", "qemu-arm64"}) ::unlink((base_ + host + ".json").c_str());
+    }
+
+    static void write(const std::string& path, const std::string& content) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    }
+    void writeHost(const std::string& content) { write(hostnameFile_, content); }
+    void writeConfiguration(const std::string& host, const std::string& content) {
+        write(base_ + host + ".json", content);
+    }
+    bool read() { return readConfigurationFromJsonFile(hostnameFile_, base_, target_); }
+
+    // One application entry with the given members replaced or removed (null).
+    static std::string app(const std::string& overrides = "", const std::string& id = "App1") {
+        nlohmann::json entry = {{"appInstanceId", id},
+                                {"counterHealingTimeMin", 1},
+                                {"SWID", "0x1234"},
+                                {"GID", 7},
+                                {"MesswertID", "M1"},
+                                {"numberOfAllowedErrors", 3},
+                                {"callbackErrorHandling", {"DLT"}},
+                                {"callbackLimitErrorHandling", {"RestartApplication"}},
+                                {"callbackNames", {id + "_CB"}}};
+        if (!overrides.empty()) {
+            const nlohmann::json changes = nlohmann::json::parse(overrides);
+            for (const auto& [key, value] : changes.items()) {
+                if (value.is_string() && value.get<std::string>() == "<remove>") {
+                    entry.erase(key);
+                } else {
+                    entry[key] = value;
+                }
+            }
+        }
+        return entry.dump();
+    }
+    static std::string dids(const std::string& apps) { return R"({"DIDs": [{"Apps": [)" + apps + "]}]}"; }
+
+    const std::string folder_ = std::string(WARDEX_TEST_DIR) + "/configuration-" + std::to_string(::getpid());
+    const std::string hostnameFile_ = folder_ + "/hostname";
+    const std::string base_ = folder_ + "/Wardex_InitialData";
+    RecordingTarget target_;
+    ara::log::Capture capture_;
+};
+
+std::vector<std::string> errors(const ara::log::Capture& capture) {
+    std::vector<std::string> result;
+    for (const auto& record : capture.records()) {
+        if (record.level == ara::log::LogLevel::kError) result.push_back(record.text());
+    }
+    return result;
+}
+
+TEST_F(ConfigurationLoader, WithoutHostNameFileReadsTheUndividedFileAndRegistersInOrder) {
+    writeConfiguration("", R"({"DIDs": [{"Apps": [)" + app("", "A") + "," + app("", "B") +
+                               R"(]}, {"Other": 1, "Apps": [)" + app("", "C") + "]}]}");
+    EXPECT_TRUE(read());
+    EXPECT_EQ(target_.hostNames, std::vector<std::string>{""});
+    ASSERT_EQ(target_.applications.size(), 3u);
+    EXPECT_EQ(target_.applications[0].appInstanceId, "A");
+    EXPECT_EQ(target_.applications[2].appInstanceId, "C");
+    const auto records = capture_.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].level, ara::log::LogLevel::kDebug);
+    ASSERT_EQ(records[0].arguments.size(), 2u);
+    EXPECT_EQ(std::get<std::string>(records[0].arguments[0]),
+              "Could not find the partition hostname (Kumo/QZ/B7) the not divided configuration file is being used.");
+    EXPECT_EQ(std::get<std::string>(records[0].arguments[1]), "");
+    EXPECT_EQ(records[1].text(), "Parsing the Wardex json configuration file:  Wardex_InitialData.json");
+}
+
+TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassedOn) {
+    writeHost("Kumo\r\nsecond line\n");
+    writeConfiguration("Kumo", dids(app(R"({"callbackErrorHandling": ["DLT", "Messwert", "Restart", "dtc"],
+        "callbackLimitErrorHandling": ["TerminateApplication", "ResetPlatform", "RestartContainer", "UpdateClient"],
+        "callbackNames": ["A", "B"], "counterHealingTimeMin": 0, "GID": 65535, "SWID": "ABCDEF", "MesswertID": "0401"})")));
+    EXPECT_TRUE(read());
+    EXPECT_EQ(target_.hostNames, std::vector<std::string>{"Kumo"});
+    ASSERT_EQ(target_.applications.size(), 1u);
+    const auto& a = target_.applications[0];
+    EXPECT_EQ(a.appInstanceId, "App1");
+    EXPECT_EQ(a.numberOfAllowedErrors, 3);
+    EXPECT_EQ(a.callbackErrorHandling,
+              (std::vector<NotificationType>{NotificationType::kDLT, NotificationType::kMesswert,
+                                             NotificationType::kUnknown, NotificationType::kUnknown}));
+    EXPECT_EQ(a.callbackLimitErrorHandling,
+              (std::vector<NotificationType>{NotificationType::kTerminateApplication,
+                                             NotificationType::kResetPlatform, NotificationType::kRestartContainer,
+                                             NotificationType::kUpdateClient}));
+    EXPECT_EQ(a.callbackNames, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(a.swid, "ABCDEF");
+    EXPECT_EQ(a.gid, 65535);
+    EXPECT_EQ(a.counterHealingTimeMin, 0);
+    EXPECT_EQ(a.messwertId, "0401");
+    EXPECT_FALSE(DTC_available.load());
+    EXPECT_EQ(capture_.texts()[0], "reading the special Config file of the partition  Kumo");
+    EXPECT_EQ(capture_.texts()[1], "Parsing the Wardex json configuration file:  Wardex_InitialDataKumo.json");
+}
+
+TEST_F(ConfigurationLoader, HostNameKeepsEverythingButATrailingCarriageReturn) {
+    std::string host;
+    writeHost(" qemu-arm64 \r\n");
+    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
+    EXPECT_EQ(host, " qemu-arm64 ");
+    writeHost("qemu-arm64\r\r");
+    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
+    EXPECT_EQ(host, "qemu-arm64\r");
+    writeHost("");
+    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
+    EXPECT_EQ(host, "");
+    host = "unchanged";
+    EXPECT_FALSE(get_hostname_of_partition(host, folder_ + "/missing"));
+    EXPECT_EQ(host, "unchanged");
+}
+
+TEST_F(ConfigurationLoader, EmptyHostNameFileLogsThePartitionMessageAndReadsTheUndividedFile) {
+    writeHost("");
+    writeConfiguration("", R"({"DIDs": []})");
+    EXPECT_TRUE(read());
+    EXPECT_EQ(capture_.texts()[0], "reading the special Config file of the partition  ");
+}
+
+TEST_F(ConfigurationLoader, FilesThatCannotBeReadAreLoggedWithTheLoadersTexts) {
+    EXPECT_FALSE(read());
+    EXPECT_EQ(errors(capture_), std::vector<std::string>{
+                                    "Unexpected exception during reading the Wardex_InitialData.json:  "
+                                    "Failed to open JSON file '" + base_ + ".json'."});
+    capture_.clear();
+    writeConfiguration("", R"({"DIDs": []} trailing)");
+    EXPECT_FALSE(read());
+    const auto texts = errors(capture_);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("Unexpected exception during reading the Wardex_InitialData.json:  "
+                             "Failed to parse JSON file '" + base_ + ".json': [json.exception.parse_error.101]", 0),
+              0u)
+        << texts[0];
+}
+
+TEST_F(ConfigurationLoader, NullEmptyAndObjectGroupsAreAccepted) {
+    for (const std::string document :
+         {R"({"DIDs": null})", R"({"DIDs": []})", R"({"DIDs": [{"Apps": []}]})", R"({"DIDs": [{"Apps": null}]})"}) {
+        writeConfiguration("", document);
+        EXPECT_TRUE(read()) << document;
+    }
+    EXPECT_TRUE(target_.applications.empty());
+    writeConfiguration("", R"({"DIDs": {"first": {"Apps": {"x": )" + app("", "X") + R"(, "y": )" +
+                               app("", "Y") + "}}}}");
+    EXPECT_TRUE(read());
+    ASSERT_EQ(target_.applications.size(), 2u);
+    EXPECT_EQ(target_.applications[1].appInstanceId, "Y");
+}
+
+TEST_F(ConfigurationLoader, MissingKeyStopsAfterTheEarlierApplicationsAndNamesTheFirstMissingKey) {
+    // "GID" comes before "numberOfAllowedErrors" in the reading order.
+    writeConfiguration("", dids(app("", "First") + "," +
+                                app(R"({"numberOfAllowedErrors": "<remove>", "GID": "<remove>"})", "Second") +
+                                "," + app("", "Third")));
+    EXPECT_FALSE(read());
+    ASSERT_EQ(target_.applications.size(), 1u);
+    EXPECT_EQ(target_.applications[0].appInstanceId, "First");
+    EXPECT_EQ(errors(capture_), std::vector<std::string>{
+                                    "Unexpected exception during reading the Wardex_InitialData.json:  "
+                                    "[json.exception.out_of_range.403] key 'GID' not found"});
+}
+
+TEST_F(ConfigurationLoader, WrongTypesAreErrorsWithTheLibrarysText) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"DIDs": [1]})", "[json.exception.type_error.304] cannot use at() with number"},
+        {R"([])", "[json.exception.type_error.304] cannot use at() with array"},
+        {R"({"DIDs": "x"})", "[json.exception.type_error.302] type must be array, but is string"},
+        {dids(app(R"({"appInstanceId": 5})")), "[json.exception.type_error.302] type must be string, but is number"},
+        {dids(app(R"({"GID": "7"})")), "[json.exception.type_error.302] type must be number, but is string"},
+        {dids(app(R"({"counterHealingTimeMin": null})")), "[json.exception.type_error.302] type must be number, but is null"},
+        {dids(app(R"({"callbackNames": "CB"})")), "[json.exception.type_error.302] type must be array, but is string"},
+        {dids(app(R"({"callbackErrorHandling": null})")), "[json.exception.type_error.302] type must be array, but is null"},
+        {dids(app(R"({"callbackLimitErrorHandling": [3]})")), "[json.exception.type_error.302] type must be string, but is number"},
+    };
+    for (const auto& [document, message] : cases) {
+        capture_.clear();
+        writeConfiguration("", document);
+        EXPECT_FALSE(read()) << document;
+        EXPECT_EQ(errors(capture_), std::vector<std::string>{
+                                        "Unexpected exception during reading the Wardex_InitialData.json:  " + message})
+            << document;
+    }
+    EXPECT_TRUE(target_.applications.empty());
+}
+
+TEST_F(ConfigurationLoader, NumbersWrapToSixteenBitsAndOutOfRangeValuesAreWarnedAbout) {
+    writeConfiguration("", dids(app(R"({"numberOfAllowedErrors": 70000, "GID": -1,
+        "counterHealingTimeMin": 2.9})", "Wrap") + "," + app(R"({"numberOfAllowedErrors": -65537.5,
+        "GID": 1e300, "counterHealingTimeMin": true})", "Odd")));
+    EXPECT_TRUE(read());
+    ASSERT_EQ(target_.applications.size(), 2u);
+    EXPECT_EQ(target_.applications[0].numberOfAllowedErrors, 4464);
+    EXPECT_EQ(target_.applications[0].gid, 65535);
+    EXPECT_EQ(target_.applications[0].counterHealingTimeMin, 2);
+    EXPECT_EQ(target_.applications[1].numberOfAllowedErrors, 65535);  // -65537 wraps to 65535
+    EXPECT_EQ(target_.applications[1].counterHealingTimeMin, 1);
+    std::vector<std::string> warnings;
+    for (const auto& record : capture_.records()) {
+        if (record.level == ara::log::LogLevel::kWarn) warnings.push_back(record.text());
+    }
+    ASSERT_EQ(warnings.size(), 4u);
+    EXPECT_EQ(warnings[0], "Configuration value outside 0...65535: GID of Wrap is -1 and is taken as 65535");
+    EXPECT_EQ(warnings[1],
+              "Configuration value outside 0...65535: numberOfAllowedErrors of Wrap is 70000 and is taken as 4464");
+    EXPECT_EQ(warnings[2].rfind("Configuration value outside 0...65535: GID of Odd is 1e+300 and is taken as ", 0), 0u);
+    EXPECT_EQ(warnings[3], "Configuration value outside 0...65535: numberOfAllowedErrors of Odd is -65537.5 "
+                           "and is taken as 65535");
+}
+
+TEST_F(ConfigurationLoader, DtcInEitherListSetsTheFlagEvenWhenALaterEntryFails) {
+    writeConfiguration("", dids(app(R"({"callbackLimitErrorHandling": ["DTC"]})", "A") + "," +
+                                app(R"({"SWID": "<remove>"})", "B")));
+    EXPECT_FALSE(read());
+    EXPECT_TRUE(DTC_available.load());
+    EXPECT_EQ(target_.applications[0].callbackLimitErrorHandling,
+              std::vector<NotificationType>{NotificationType::kDTC});
+
+    DTC_available.store(false);
+    writeConfiguration("", dids(app(R"({"callbackErrorHandling": ["DTC "]})", "C")));
+    EXPECT_TRUE(read());
+    EXPECT_FALSE(DTC_available.load());
+}
+
+TEST_F(ConfigurationLoader, FailureOfTheRegistrationIsCaughtByType) {
+    struct Throwing final : ConfigurationTarget {
+        int kind = 0;
+        void setHostName(const std::string&) override {}
+        void registerApplication(ApplicationConfiguration) override {
+            if (kind == 0) throw std::system_error(EPERM, std::generic_category(), "denied");
+            if (kind == 1) throw std::logic_error("broken");
+            throw 42;
+        }
+    } throwing;
+    writeConfiguration("", dids(app()));
+    for (int kind = 0; kind < 3; ++kind) {
+        throwing.kind = kind;
+        EXPECT_FALSE(readConfigurationFromJsonFile(hostnameFile_, base_, throwing));
+    }
+    EXPECT_EQ(errors(capture_),
+              (std::vector<std::string>{
+                  "Unexpected system_error during reading the Wardex_InitialData.json:  denied: " +
+                      std::generic_category().message(EPERM),
+                  "Unexpected exception during reading the Wardex_InitialData.json:  broken",
+                  "Unknown exception happened during reading the Wardex_InitialData.json"}));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "adaptive-sim/commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace adaptive_sim {
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> list = {
+        {"platform", "[--refuse <instance>]...",
+         "run the PHM and EM daemons until SIGINT or SIGTERM, one line per event", run_platform},
+        {"phm-failure", "<callback name> [--count N] [--interval-ms M]",
+         "deliver N supervision failures under the callback name", run_phm_failure},
+        {"partition", "<host name | -> <configuration file>",
+         "write the partition host name file (- removes it) and install the configuration",
+         run_partition},
+        {"bench-restart", "<callback name> <instance> [--count N]",
+         "measure failure-to-restart latency through a running platform and Wardex",
+         run_bench_restart},
+    };
+    return list;
+}
+
+namespace {
+
+void print_usage(FILE* to) {
+    std::fprintf(to, "usage: adaptive-sim <command> [arguments]\n\ncommands:\n");
+    for (const auto& command : commands()) {
+        std::fprintf(to, "  %s %s\n      %s\n", command.name, command.usage, command.summary);
+    }
+}
+
+}  // namespace
+
+int dispatch(const Arguments& arguments) {
+    if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
+        print_usage(arguments.empty() ? stderr : stdout);
+        return arguments.empty() ? 2 : 0;
+    }
+    for (const auto& command : commands()) {
+        if (arguments[0] != command.name) continue;
+        try {
+            return command.run(Arguments(arguments.begin() + 1, arguments.end()));
+        } catch (const Usage_error& error) {
+            std::fprintf(stderr, "adaptive-sim %s: %s\nusage: adaptive-sim %s %s\n", command.name,
+                         error.text.c_str(), command.name, command.usage);
+            return 2;
+        }
+    }
+    std::fprintf(stderr, "adaptive-sim: unknown command %s\n", arguments[0].c_str());
+    print_usage(stderr);
+    return 2;
+}
+
+std::string take_option(Arguments& arguments, const std::string& name, const std::string& fallback) {
+    for (auto it = arguments.begin(); it != arguments.end(); ++it) {
+        if (*it != name) continue;
+        if (it + 1 == arguments.end()) throw Usage_error{name + " needs a value"};
+        std::string value = *(it + 1);
+        arguments.erase(it, it + 2);
+        return value;
+    }
+    return fallback;
+}
+
+unsigned long take_number_option(Arguments& arguments, const std::string& name,
+                                 unsigned long fallback) {
+    const std::string text = take_option(arguments, name, "");
+    if (text.empty()) return fallback;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || text[0] == '-') {
+        throw Usage_error{name + " needs a number"};
+    }
+    return value;
+}
+
+std::vector<std::string> take_repeated_option(Arguments& arguments, const std::string& name) {
+    std::vector<std::string> values;
+    for (;;) {
+        std::string value = take_option(arguments, name, "\n");
+        if (value == "\n") return values;
+        values.push_back(std::move(value));
+    }
+}
+
+}  // namespace adaptive_sim

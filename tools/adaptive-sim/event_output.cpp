@@ -1,0 +1,24 @@
+#include "adaptive-sim/event_output.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace adaptive_sim {
+
+void print_event(const std::string& daemon, const std::string& text) {
+    std::fprintf(stdout, "%s %s\n", daemon.c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+void print_complaint(const std::string& daemon, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", daemon.c_str(), text.c_str());
+    std::fflush(stderr);
+}
+
+long long monotonic_ns() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+}  // namespace adaptive_sim

@@ -1,0 +1,15 @@
+// What the simulated platform prints: one flushed line per event received,
+// starting with the receiving daemon's name; complaints go to stderr.
+#pragma once
+
+#include <string>
+
+namespace adaptive_sim {
+
+void print_event(const std::string& daemon, const std::string& text);
+void print_complaint(const std::string& daemon, const std::string& text);
+
+// Monotonic clock in nanoseconds, the same clock in every process.
+long long monotonic_ns();
+
+}  // namespace adaptive_sim

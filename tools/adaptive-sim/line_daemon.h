@@ -1,0 +1,58 @@
+// The common part of the simulated PHM and EM daemons: a listening socket,
+// its connected peers, their lines, and the peers that watch the events.
+#pragma once
+
+#include "adaptive-sim/event_loop.h"
+#include "wardex/socket_io.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace adaptive_sim {
+
+// One service of the simulated platform; lives while `platform` runs.
+class Platform_service {
+public:
+    virtual ~Platform_service() = default;
+};
+
+class Line_daemon : public Platform_service {
+public:
+    Line_daemon(std::string name, Event_loop& loop, const std::string& socket_path);
+    ~Line_daemon() override;
+
+protected:
+    struct Peer {
+        explicit Peer(wardex::io::Fd fd) : connection(std::move(fd)) {}
+        wardex::io::Line_connection connection;
+        std::set<std::string> subscriptions;
+        bool watching = false;
+    };
+
+    // One line of a peer. May send to peers, but must not remove them.
+    virtual void on_line(Peer& peer, const std::string& line) = 0;
+
+    // Prints the event and passes it on to the watchers, with the time it
+    // was received ("at <monotonic ns> <text>").
+    void publish(const std::string& text);
+    void complain(const std::string& text);
+    // Sends one line; a peer that cannot take it is dropped after this round.
+    void send(Peer& peer, const std::string& line);
+    std::map<int, std::unique_ptr<Peer>>& peers() { return peers_; }
+    const std::string& name() const { return name_; }
+
+private:
+    void accept_peers();
+    void read_peer(int fd);
+
+    std::string name_;
+    Event_loop& loop_;
+    std::string socket_path_;
+    wardex::io::Fd listening_;
+    std::map<int, std::unique_ptr<Peer>> peers_;
+    std::set<int> broken_;
+};
+
+}  // namespace adaptive_sim
