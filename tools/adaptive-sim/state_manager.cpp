@@ -11,7 +11,7 @@ namespace {
 using namespace rk::com::runtime;
 using tq::com::runtime::Serialized_payload;
 
-const cpp_binding::Service_info kDsaInterface{tq::com::runtime::Service_id("tq::ap::statemanager::DSAInterface"),
+const rk::com::cpp_binding::Service_info kDsaInterface{tq::com::runtime::Service_id("tq::ap::statemanager::DSAInterface"),
                                               tq::com::runtime::Instance_id("1")};
 
 class Restart_requests final : public Request_handler {
