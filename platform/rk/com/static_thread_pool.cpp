@@ -92,17 +92,25 @@ void static_thread_pool::stop() noexcept {
 }
 
 bool static_thread_pool::post(std::function<void()> task) {
-    if (stopped()) return false;
-    Outstanding_work_guard guard(*this);
+    // Works on its own share of the state: the task may release the last
+    // owner of this pool before post returns.
+    const auto shared = shared_;
+    if (shared->state.load(std::memory_order_acquire) == Shared::stopped_state) return false;
+    // One unit held while queuing, given back however this ends.
+    shared->outstanding.fetch_add(1, std::memory_order_seq_cst);
+    struct Unit {
+        Shared& shared;
+        ~Unit() { shared.outstanding.fetch_sub(1, std::memory_order_acq_rel); }
+    } unit{*shared};
     {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
+        std::lock_guard<std::mutex> lock(shared->mutex);
         // Checked again under the lock: the workers leave once they see the
         // stop with an empty queue, so nothing may be queued after that.
-        if (shared_->state.load(std::memory_order_relaxed) == Shared::stopped_state) return false;
-        shared_->queue.push_back(std::move(task));
-        add_outstanding_work();
+        if (shared->state.load(std::memory_order_relaxed) == Shared::stopped_state) return false;
+        shared->queue.push_back(std::move(task));
+        shared->outstanding.fetch_add(1, std::memory_order_seq_cst);
     }
-    shared_->wake_up.notify_one();
+    shared->wake_up.notify_one();
     return true;
 }
 

@@ -1,6 +1,9 @@
 // Incidents of the communication binding. Each is a small value with its
 // level; its JSON form lists "1_id" (the incident's name) and its fields under
 // numbered keys, which keeps them in order in the sorted JSON object.
+//
+// An incident is made for one trace call and refers to its port's service
+// info instead of copying it: a disabled level then costs no allocation.
 #pragma once
 
 #include "ara/log/logging.h"
@@ -18,24 +21,24 @@ using Level = ara::log::LogLevel;
 
 struct Service_skeleton_constructed {
     static constexpr Level level = Level::kInfo;
-    Service_info service_info;
+    const Service_info& service_info;
     defaults::Compile_options options;
 };
 
 struct Service_proxy_constructed {
     static constexpr Level level = Level::kInfo;
-    Service_info service_info;
+    const Service_info& service_info;
     defaults::Compile_options options;
 };
 
 struct Offer_service {
     static constexpr Level level = Level::kInfo;
-    Service_info service_info;
+    const Service_info& service_info;
 };
 
 struct Stop_offer_service {
     static constexpr Level level = Level::kInfo;
-    Service_info service_info;
+    const Service_info& service_info;
 };
 
 struct Event_update_tx {
@@ -45,33 +48,33 @@ struct Event_update_tx {
 
 struct Event_request_update_err {
     static constexpr Level level = Level::kError;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t event_id;
 };
 
 struct Method_call_request_err {
     static constexpr Level level = Level::kError;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint8_t error_code;
 };
 
 struct Method_call_request_process {
     static constexpr Level level = Level::kVerbose;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint16_t method_call_id;
 };
 
 struct Method_call_request_exception {
     static constexpr Level level = Level::kFatal;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
 };
 
 struct Method_call_response_tx {
     static constexpr Level level = Level::kDebug;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint16_t method_call_id;
     std::uint8_t error_code;
@@ -79,27 +82,27 @@ struct Method_call_response_tx {
 
 struct Method_call_request_tx {
     static constexpr Level level = Level::kDebug;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
 };
 
 struct Method_call_response_rx {
     static constexpr Level level = Level::kDebug;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint8_t error_code;
 };
 
 struct Method_call_response_invalid_code {
     static constexpr Level level = Level::kError;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint8_t error_code;
 };
 
 struct Method_call_deserializer_exception {
     static constexpr Level level = Level::kError;
-    Service_info service_info;
+    const Service_info& service_info;
     std::uint16_t method_id;
     std::uint8_t error_code;
 };
