@@ -13,6 +13,7 @@ import os
 import pty
 import re
 import signal
+import socket
 import subprocess
 import sys
 import threading
@@ -95,6 +96,8 @@ class Output:
 class Wardex:
     def __init__(self):
         env = dict(os.environ, DLT_LOCAL_PRINT_MODE="FORCE_ON")
+        suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
+        env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")
         # libdlt prints with stdio: on a terminal every line is flushed at once.
         controller, child = pty.openpty()
         tty.setraw(child)
@@ -127,14 +130,29 @@ class Wardex:
 
 class Platform:
     def __init__(self, *arguments):
+        # Socket files left by a platform that was killed would look ready.
+        for name in ("phm.sock", "exec.sock"):
+            if os.path.exists(os.path.join(RUN_DIR, name)):
+                os.unlink(os.path.join(RUN_DIR, name))
         self.process = subprocess.Popen([SIM, "platform", *arguments], stdout=subprocess.PIPE,
                                         stdin=subprocess.DEVNULL)
         self.output = Output(self.process.stdout)
         deadline = time.monotonic() + TIMEOUT
-        while not (os.path.exists(RUN_DIR + "/phm.sock") and os.path.exists(RUN_DIR + "/exec.sock")):
+        while not (self._accepts("phm.sock") and self._accepts("exec.sock")):
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise AssertionError("the simulated platform did not start")
             time.sleep(0.01)
+
+    @staticmethod
+    def _accepts(name):
+        probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            probe.connect(os.path.join(RUN_DIR, name))
+            return True
+        except OSError:
+            return False
+        finally:
+            probe.close()
 
     def index_of(self, text, start=0):
         return self.output.wait_for(lambda line: line == text, TIMEOUT, start)

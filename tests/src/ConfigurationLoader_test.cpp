@@ -32,7 +32,7 @@ protected:
         DTC_available.store(false);
         ::mkdir(folder_.c_str(), 0755);
         ::unlink(hostnameFile_.c_str());
-        for (const char* host : {"", "Kumo", "qemu-arm64"}) ::unlink((base_ + host + ".json").c_str());
+        for (const char* host : {"", "Kumo", "QZ", "B7", "qemu-arm64"}) ::unlink((base_ + host + ".json").c_str());
     }
 
     static void write(const std::string& path, const std::string& content) {
@@ -278,6 +278,19 @@ TEST_F(ConfigurationLoader, FailureOfTheRegistrationIsCaughtByType) {
                       std::generic_category().message(EPERM),
                   "Unexpected exception during reading the Wardex_InitialData.json:  broken",
                   "Unknown exception happened during reading the Wardex_InitialData.json"}));
+}
+
+TEST_F(ConfigurationLoader, EverySampleConfigurationLoadsWithoutAWarning) {
+    for (const char* host : {"", "Kumo", "QZ", "B7", "qemu-arm64"}) {
+        std::ifstream sample(std::string(WARDEX_CONFIG_DIR) + "/Wardex_InitialData" + host + ".json");
+        ASSERT_TRUE(sample.is_open()) << host;
+        writeHost(std::string(host) + "\n");
+        writeConfiguration(host, std::string(std::istreambuf_iterator<char>(sample), {}));
+        target_.applications.clear();
+        EXPECT_TRUE(read()) << host;
+        EXPECT_FALSE(target_.applications.empty()) << host;
+    }
+    for (const auto& record : capture_.records()) EXPECT_EQ(record.level, ara::log::LogLevel::kDebug);
 }
 
 }  // namespace
