@@ -1,5 +1,6 @@
 #include "WardexMonitor.h"
 
+#include "DiagnosticMonitor.h"
 #include "WardexGlobals.h"
 
 #include "ara/log/logging.h"
@@ -40,7 +41,11 @@ private:
 std::unique_ptr<WardexMonitor> WardexMonitor::m_instance;
 ara::exec::Recovery_action_client recovery_action_client1;
 
-void defaultVerdictSender(MonitorActionType /*action*/) {}
+void defaultVerdictSender(MonitorActionType action) {
+    // Straight to the event, not through DiagnosticMonitor::SendMonitorAction:
+    // the DTC monitor's own counters count only its own sends.
+    DiagnosticMonitor::instance().MonitorAction.Send(action);
+}
 
 std::uint8_t hex_value(char c) {
     if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');

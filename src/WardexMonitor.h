@@ -162,9 +162,8 @@ private:
     static std::unique_ptr<WardexMonitor> m_instance;
 };
 
-// Where a monitor's verdicts go unless SetVerdictSender chose otherwise. It is
-// the place where the DTC monitor service's MonitorAction event is reached;
-// while no such service is built into the program it drops the verdict.
+// Where a monitor's verdicts go unless SetVerdictSender chose otherwise: it sends the verdict as the MonitorAction event of the DTC monitor service,
+// creating and offering that service on first use.
 void defaultVerdictSender(rk::dm::types::MonitorActionType action);
 
 // The recovery client of the process-wide monitor.

@@ -1,10 +1,14 @@
 // Wardex: supervision of the applications of an AUTOSAR Adaptive partition.
 #include "ConfigurationLoader.h"
+#include "DiagnosticMonitor.h"
+#include "DiagnosticStorage.h"
 #include "WardexFrame.h"
 #include "WardexGlobals.h"
 
 #include "ara/exec/application_client.h"
 #include "ara/log/logging.h"
+#include "rk/com/runtime/component_singleton.h"
+#include "tq/com/runtime/identifiers.h"
 
 #include <csignal>
 #include <system_error>
@@ -15,9 +19,8 @@ int main(int /*argc*/, char** /*argv*/) {
     ara::log::Logger& mainLogger = ara::log::CreateLogger("MAIN", "main");
 
     try {
-        // Service start-up, first stage: the communication runtime component
-        // (Component_singleton with false and an empty name) is created here,
-        // before anything that communicates, and lives to the end of this block.
+        // Created before anything that communicates; destroyed last.
+        rk::com::runtime::Component_singleton comComponent(false, "");
 
         ara::exec::ApplicationClient applicationClient;
         applicationClient.ReportApplicationState(ara::exec::ApplicationState::kRunning);
@@ -32,14 +35,15 @@ int main(int /*argc*/, char** /*argv*/) {
         FrameThreads threads(phmCallbackClient);
         threads.start(FrameThreads::Thread::kAliveSupervision, [] { phm_alive_supervision(); });
 
-        // Service start-up, second stage: the ECU-reset counter data identifier
-        // (instance "1") is created and offered here, before the configuration
-        // is read, so that it is offered even when the configuration is bad.
+        // Offered before the configuration is read, so that it is offered even
+        // when the configuration is bad; destroyed (and withdrawn) first.
+        tq::com::runtime::Instance_id dataIdentifierInstance("1");
+        norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl dataIdentifier(
+            dataIdentifierInstance);
 
         if (readConfigurationFromJsonFile()) {
-            // Service start-up, third stage: when DTC_available is set, the DTC
-            // monitor service is created and offered here and logs its start-up
-            // line, before the callbacks can arrive.
+            // Offered before the callbacks can arrive.
+            if (DTC_available) norda::phm::wardex::DiagnosticMonitor::instance().LogMyInfo();
 
             threads.start(FrameThreads::Thread::kCallback,
                           [] { connectCallbackClient(phmCallbackClient); });

@@ -1,0 +1,178 @@
+// Start-up of the services in the real process: the data identifier is
+// offered also when the configuration cannot be read, and the DTC monitor
+// announces itself before the callbacks are listened for when a reaction
+// names "DTC". The process logs to the console (libdlt's local print mode);
+// the test reads its output through a pseudo-terminal, so that it comes line
+// by line as written, and ends it with SIGTERM.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const fs::path sysroot = WARDEX_SYSROOT_DIR;
+const fs::path configuration = sysroot / "etc" / "Wardex_InitialData.json";
+const fs::path host_name_file = sysroot / "var" / "run" / "adaptive" / "hostname";
+
+const std::string data_identifier_offered =
+    R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
+    R"("string":"orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets"},)"
+    R"("3_instance_id":{"1_id":"Instance_id","2_string":"1"}}})";
+const std::string dtc_monitor_offered =
+    R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
+    R"("string":"rk::dm::dem::DiagnosticMonitor"},"3_instance_id":{"1_id":"Instance_id","2_string":"479232"}}})";
+
+// One run of the wardex executable with its console output collected.
+class Wardex_process {
+public:
+    Wardex_process() {
+        output_fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (output_fd_ < 0 || ::grantpt(output_fd_) != 0 || ::unlockpt(output_fd_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        const std::string terminal = ::ptsname(output_fd_);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, terminal.c_str(), O_WRONLY | O_NOCTTY, 0);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, output_fd_);
+        std::vector<std::string> env_text;
+        for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+        env_text.emplace_back("DLT_LOCAL_PRINT_MODE=FORCE_ON");
+        std::vector<char*> env;
+        for (auto& entry : env_text) env.push_back(entry.data());
+        env.push_back(nullptr);
+        std::string path = WARDEX_EXECUTABLE;
+        char* argv[] = {path.data(), nullptr};
+        const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0) throw std::runtime_error("cannot start " + path);
+    }
+
+    ~Wardex_process() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(output_fd_);
+    }
+
+    // Reads output until the text has appeared; false when the process ended or time ran out first.
+    bool wait_for(const std::string& text, std::chrono::seconds timeout = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (output_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !read_some(static_cast<int>(left.count()))) return false;
+        }
+        return true;
+    }
+
+    // SIGTERM, then the rest of the output and the exit code.
+    int terminate() {
+        ::kill(pid_, SIGTERM);
+        while (read_some(20000)) {
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    const std::string& output() const { return output_; }
+
+private:
+    bool read_some(int timeout_ms) {
+        pollfd fd{output_fd_, POLLIN, 0};
+        if (::poll(&fd, 1, timeout_ms) <= 0) return false;
+        char buffer[4096];
+        const ssize_t n = ::read(output_fd_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        output_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_{-1};
+    int output_fd_{-1};
+    std::string output_;
+};
+
+void write_configuration(const std::string& reaction) {
+    fs::create_directories(configuration.parent_path());
+    std::ofstream(configuration) << R"({"DIDs":[{"Apps":[{"appInstanceId":"cam","counterHealingTimeMin":1,)"
+                                    R"("SWID":"0x12","GID":1,"MesswertID":"MW","numberOfAllowedErrors":2,)"
+                                    R"("callbackErrorHandling":["DLT"],"callbackLimitErrorHandling":[")"
+                                 << reaction << R"("],"callbackNames":["cam.fail"]}]}]})";
+}
+
+std::size_t position(const std::string& output, const std::string& text) {
+    const auto found = output.find(text);
+    EXPECT_NE(found, std::string::npos) << text;
+    return found;
+}
+
+// One test, so that no two runs share the sysroot's files at once.
+TEST(ServiceStartUp, DataIdentifierAlwaysOfferedAndDtcMonitorOnlyWhenConfigured) {
+    fs::remove(host_name_file);
+
+    // Given no configuration file at all
+    fs::remove(configuration);
+    {
+        Wardex_process wardex;
+        ASSERT_TRUE(wardex.wait_for("Error importing from JSON file.")) << wardex.output();
+        EXPECT_EQ(wardex.terminate(), 0);
+        const auto& out = wardex.output();
+        EXPECT_LT(position(out, data_identifier_offered), position(out, "Failed to open JSON file"));
+        EXPECT_EQ(out.find(dtc_monitor_offered), std::string::npos);
+        // Withdrawn, then destroyed, on the way out.
+        EXPECT_LT(position(out, R"({"1_incident":{"1_id":"Stop_offer_service")"),
+                  position(out, "~DataIdentifier_NumberofECUResetsSkeletonImpl"));
+    }
+
+    // Given a configuration whose limit reaction is "DTC"
+    write_configuration("DTC");
+    {
+        Wardex_process wardex;
+        ASSERT_TRUE(wardex.wait_for("Listening for Callbacks...")) << wardex.output();
+        EXPECT_EQ(wardex.terminate(), 0);
+        const auto& out = wardex.output();
+        const auto offered = position(out, dtc_monitor_offered);
+        const auto announced =
+            position(out, "Offering Service for DTC: InitMonitorReason: 0, countFailed: 0, countPassed: 0");
+        EXPECT_LT(position(out, data_identifier_offered), offered);
+        EXPECT_LT(offered, announced);
+        EXPECT_LT(announced, position(out, "Listening for Callbacks..."));
+    }
+
+    // Given a configuration without "DTC"
+    write_configuration("RestartApplication");
+    {
+        Wardex_process wardex;
+        ASSERT_TRUE(wardex.wait_for("Listening for Callbacks...")) << wardex.output();
+        EXPECT_EQ(wardex.terminate(), 0);
+        EXPECT_EQ(wardex.output().find("Offering Service for DTC"), std::string::npos);
+        EXPECT_EQ(wardex.output().find(dtc_monitor_offered), std::string::npos);
+    }
+    fs::remove(configuration);
+}
+
+}  // namespace
