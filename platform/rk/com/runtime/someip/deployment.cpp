@@ -154,7 +154,85 @@ Service_deployment read_service(const Reader& r, const json& value, const std::s
     return service;
 }
 
+Service_discovery_deployment read_discovery(const Reader& r, const json& value, const std::string& key) {
+    r.object(value, key);
+    Service_discovery_deployment sd;
+    sd.port = static_cast<std::uint16_t>(r.number(r.member(value, key + ".port", "port"), key + ".port", 0xFFFF));
+    auto flag = [&](const char* name, bool fallback) {
+        if (!value.contains(name)) return fallback;
+        if (!value[name].is_boolean()) r.fail(key + "." + name, "expected true or false");
+        return value[name].get<bool>();
+    };
+    auto milliseconds = [&](const char* name, std::chrono::milliseconds fallback) {
+        if (!value.contains(name)) return fallback;
+        return std::chrono::milliseconds(r.number(value[name], key + "." + name, 3600000));
+    };
+    sd.enabled = flag("enabled", sd.enabled);
+    sd.unicast_only = flag("unicast_only", sd.unicast_only);
+    if (value.contains("multicast")) {
+        sd.multicast = r.address(value["multicast"], key + ".multicast");
+        in_addr group{};
+        inet_pton(AF_INET, sd.multicast.c_str(), &group);
+        if ((ntohl(group.s_addr) >> 28) != 0xE) r.fail(key + ".multicast", "not a multicast address (224.0.0.0/4)");
+    }
+    if (value.contains("peers")) {
+        const auto& peers = r.array(value["peers"], key + ".peers");
+        for (std::size_t i = 0; i < peers.size(); ++i) {
+            const auto pkey = at(key + ".peers", i);
+            const auto& entry = r.object(peers[i], pkey);
+            Service_discovery_deployment::Peer peer;
+            peer.address = r.address(r.member(entry, pkey + ".address", "address"), pkey + ".address");
+            peer.port = static_cast<std::uint16_t>(r.number(r.member(entry, pkey + ".port", "port"), pkey + ".port", 0xFFFF));
+            if (peer.port == 0) r.fail(pkey + ".port", "must be at least 1");
+            sd.peers.push_back(std::move(peer));
+        }
+    }
+    if (sd.enabled && sd.unicast_only && sd.peers.empty()) r.fail(key + ".peers", "unicast_only needs at least one peer");
+    sd.initial_delay_min = milliseconds("initial_delay_min_ms", sd.initial_delay_min);
+    sd.initial_delay_max = milliseconds("initial_delay_max_ms", sd.initial_delay_max);
+    if (sd.initial_delay_max < sd.initial_delay_min) {
+        r.fail(key + ".initial_delay_max_ms", "below initial_delay_min_ms");
+    }
+    sd.repetition_base_delay = milliseconds("repetition_base_delay_ms", sd.repetition_base_delay);
+    if (value.contains("repetitions_max")) {
+        sd.repetitions_max = static_cast<std::uint32_t>(r.number(value["repetitions_max"], key + ".repetitions_max", 10));
+    }
+    sd.cyclic_offer_delay = milliseconds("cyclic_offer_delay_ms", sd.cyclic_offer_delay);
+    if (sd.cyclic_offer_delay.count() == 0) r.fail(key + ".cyclic_offer_delay_ms", "must be at least 1");
+    if (value.contains("offer_ttl_s")) {
+        sd.offer_ttl = static_cast<std::uint32_t>(r.number(value["offer_ttl_s"], key + ".offer_ttl_s", 0xFFFFFF));
+        if (sd.offer_ttl == 0) r.fail(key + ".offer_ttl_s", "must be at least 1");
+    }
+    if (value.contains("subscription_ttl_s")) {
+        sd.subscription_ttl =
+            static_cast<std::uint32_t>(r.number(value["subscription_ttl_s"], key + ".subscription_ttl_s", 0xFFFFFF));
+        if (sd.subscription_ttl == 0) r.fail(key + ".subscription_ttl_s", "must be at least 1");
+    }
+    return sd;
+}
+
 }  // namespace
+
+const Instance_deployment* Service_deployment::find_instance(std::uint16_t instance_id) const {
+    for (const auto& entry : instances) {
+        if (entry.instance_id == instance_id) return &entry;
+    }
+    return nullptr;
+}
+
+int Service_deployment::find_eventgroup_event(std::uint16_t eventgroup) const {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].eventgroup == eventgroup) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+const Service_deployment* Deployment::find_service(std::uint16_t service_id) const {
+    for (const auto& entry : services) {
+        if (entry.service_id == service_id) return &entry;
+    }
+    return nullptr;
+}
 
 const Instance_deployment* Service_deployment::find_instance(const std::string& instance) const {
     for (const auto& entry : instances) {
@@ -183,9 +261,8 @@ Deployment parse_deployment(const std::string& text, const std::string& origin) 
     deployment.unicast = r.address(r.member(document, "unicast", "unicast"), "unicast");
     deployment.client_id = static_cast<std::uint16_t>(
         r.number(r.member(document, "client_id", "client_id"), "client_id", 0xFFFF));
-    const auto& discovery = r.object(r.member(document, "service_discovery", "service_discovery"), "service_discovery");
-    deployment.service_discovery_port = static_cast<std::uint16_t>(
-        r.number(r.member(discovery, "service_discovery.port", "port"), "service_discovery.port", 0xFFFF));
+    deployment.service_discovery =
+        read_discovery(r, r.member(document, "service_discovery", "service_discovery"), "service_discovery");
     const auto timeout = r.number(r.member(document, "call_timeout_ms", "call_timeout_ms"), "call_timeout_ms", 3600000);
     if (timeout == 0) r.fail("call_timeout_ms", "must be at least 1");
     deployment.call_timeout = std::chrono::milliseconds(timeout);

@@ -9,6 +9,18 @@
 // session id counted 1…0xFFFF; a call not answered within the call time-out
 // ends with 0x81. Instances offered in this process are called in-process.
 //
+// Service discovery (SOME/IP-SD, when the deployment enables it): every
+// offered instance with an endpoint is announced (initial wait, repetitions,
+// then cyclically) to the multicast group and the configured peers, and
+// withdrawn with a stop offer; finds are answered; subscriptions to its
+// eventgroups are acknowledged (refused for an unknown eventgroup), kept
+// until their TTL runs out or they are stopped, and each event goes to every
+// live subscriber as a NOTIFICATION. An instance of another process is
+// available while its offer is live; calls go to the endpoint the offer
+// named, and this process subscribes to the eventgroups of its event
+// subscriptions with every offer it receives. Events of other processes
+// reach their handlers on the receiving thread, in the order they arrive.
+//
 // One receiving thread serves every socket; replies to callers and
 // time-outs are handed to them on the transport's delivery threads. The
 // destructor joins the receiving thread and drops unanswered calls; replies
@@ -30,8 +42,11 @@ public:
     struct Statistics {
         // Datagrams cut short or whose length fields do not add up.
         std::uint64_t malformed_datagrams{0};
-        // Replies that match no call waiting for one (late, or not ours).
+        // Replies that match no call waiting for one (late, or not ours),
+        // and events nobody here subscribed to.
         std::uint64_t unmatched_replies{0};
+        // Discovery datagrams or messages whose lengths or option indices do not add up.
+        std::uint64_t malformed_discovery_messages{0};
     };
 
     // Throws std::system_error when the client socket cannot be bound.
@@ -62,8 +77,11 @@ public:
     // The UDP port an offered instance listens on; nothing when it listens
     // on none (not in the deployment, or its endpoint could not be bound).
     std::optional<std::uint16_t> bound_port(const cpp_binding::Service_info& service) const;
-    // The port calls leave from and replies come back to.
+    // The port calls leave from and replies and subscribed events come back to.
     std::uint16_t client_port() const noexcept;
+    // The port this process's discovery messages leave from and unicast
+    // discovery messages come to; nothing when discovery is off.
+    std::optional<std::uint16_t> discovery_port() const noexcept;
 
     struct Engine;
 

@@ -14,7 +14,7 @@ TEST(DefaultDeployment, HoldsTheServicesOfTheSystem) {
     const auto& d = default_deployment();
     EXPECT_EQ(d.unicast, "127.0.0.1");
     EXPECT_EQ(d.client_id, 0x5744);
-    EXPECT_EQ(d.service_discovery_port, 30490);
+    EXPECT_EQ(d.service_discovery.port, 30490);
     EXPECT_EQ(d.call_timeout, std::chrono::milliseconds(2000));
     ASSERT_EQ(d.services.size(), 3u);
 

@@ -41,6 +41,8 @@ Deployment test_deployment(std::uint16_t port, std::chrono::milliseconds timeout
     d.unicast = "127.0.0.1";
     d.client_id = 0x5744;
     d.call_timeout = timeout;
+    // Discovery is tested on its own; here the deployment's endpoints count.
+    d.service_discovery.enabled = false;
     Service_deployment s;
     s.interface = did_interface;
     s.service_id = 0x0401;
