@@ -20,6 +20,8 @@ const std::vector<Command>& commands() {
         {"did-read", "", "read the measured values from the data identifier over SOME/IP", run_did_read},
         {"did-cancel", "", "send Cancel to the data identifier over SOME/IP", run_did_cancel},
         {"init-monitor", "<reason>", "call InitMonitor of the DTC monitor over SOME/IP", run_init_monitor},
+        {"dem-listen", "", "subscribe to the DTC monitor's verdicts and print each until SIGINT or SIGTERM",
+         run_dem_listen},
     };
     return list;
 }

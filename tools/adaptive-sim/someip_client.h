@@ -22,7 +22,9 @@ struct Call_result {
 };
 
 // Calls method_id (the interface's method number) of instance "instance" of
-// the interface and waits for the outcome (the transport's time-out ends it).
+// the interface and waits for the outcome: first for the instance's offer
+// (0xFF when none comes within the call time-out), then for the reply (the
+// transport's time-out ends it).
 Call_result call(rk::com::runtime::someip::Udp_transport& transport, const std::string& interface,
                  const std::string& instance, std::uint16_t method_id, std::vector<std::uint8_t> request);
 

@@ -1,13 +1,18 @@
 // The commands that talk SOME/IP to a running Wardex: the diagnostic
 // tester's Read and Cancel of the data identifier, and the diagnostic event
-// manager's InitMonitor.
+// manager's InitMonitor and its subscription to the monitor's verdicts.
 #include "adaptive-sim/commands.h"
+#include "adaptive-sim/event_output.h"
 #include "adaptive-sim/someip_client.h"
 
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
 
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <array>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +101,37 @@ int run_init_monitor(const Arguments& arguments) {
     return 0;
 }
 
+int run_dem_listen(const Arguments& arguments) {
+    if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGTERM);
+    // Blocked before the transport starts its threads, so they inherit it.
+    if (sigprocmask(SIG_BLOCK, &termination, nullptr) != 0) return 1;
+    Udp_transport transport(sim_deployment());
+    const rk::com::cpp_binding::Service_info monitor{tq::com::runtime::Service_id(kDiagnosticMonitor),
+                                                     tq::com::runtime::Instance_id("479232")};
+    transport.subscribe(monitor, 0, [](const tq::com::runtime::Serialized_payload& payload) {
+        const auto bytes = payload.payload();
+        if (bytes.size() != 1) {
+            print_complaint("dem", "MonitorAction of " + std::to_string(bytes.size()) + " bytes: " + hex_bytes(bytes));
+        } else if (bytes[0] == 0) {
+            print_event("dem", "monitor-action kPassed");
+        } else if (bytes[0] == 1) {
+            print_event("dem", "monitor-action kFailed");
+        } else {
+            print_event("dem", "monitor-action " + std::to_string(bytes[0]));
+        }
+    });
+    // Asks for the monitor at once rather than waiting for its next offer.
+    transport.find(monitor.service_id(), monitor.instance_id());
+    std::fprintf(stderr, "dem: listening for MonitorAction\n");
+    int signal = 0;
+    sigwait(&termination, &signal);
+    return 0;
+}
+
 Deployment sim_deployment() {
     auto deployment = rk::com::runtime::someip::process_deployment("");
     deployment.client_id = kTesterClientId;
@@ -105,11 +141,32 @@ Deployment sim_deployment() {
 Call_result call(Udp_transport& transport, const std::string& interface, const std::string& instance,
                  std::uint16_t method_id, Bytes request) {
     using tq::com::runtime::Serialized_payload;
+    const rk::com::cpp_binding::Service_info service(tq::com::runtime::Service_id(interface),
+                                                     tq::com::runtime::Instance_id(instance));
     std::mutex mutex;
     std::condition_variable done;
     std::optional<Call_result> result;
+    bool offered = false;
+    transport.set_availability_handler([&](const rk::com::cpp_binding::Service_info& which, bool available) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (which == service) offered = available;
+        done.notify_all();
+    });
+    {
+        // find asks the others for the instance while it is not known.
+        const auto until = std::chrono::steady_clock::now() + transport.deployment().call_timeout;
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!offered && std::chrono::steady_clock::now() < until) {
+            lock.unlock();
+            const bool found = !transport.find(service.service_id(), service.instance_id()).empty();
+            lock.lock();
+            if (found) break;
+            done.wait_for(lock, std::chrono::milliseconds(100), [&] { return offered; });
+        }
+    }
+    transport.set_availability_handler(nullptr);
     transport.send_request(
-        rk::com::cpp_binding::Service_info(tq::com::runtime::Service_id(interface), tq::com::runtime::Instance_id(instance)),
+        service,
         method_id, 1, Serialized_payload(Serialized_payload::someip, std::make_shared<Bytes>(std::move(request))),
         [&](std::uint8_t code, Serialized_payload payload) {
             std::lock_guard<std::mutex> lock(mutex);

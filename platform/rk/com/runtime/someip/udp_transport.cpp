@@ -1362,6 +1362,14 @@ std::optional<std::uint16_t> Udp_transport::bound_port(const Service_info& servi
 
 std::uint16_t Udp_transport::client_port() const noexcept { return ntohs(engine_->client->local.sin_port); }
 
+std::size_t Udp_transport::subscriber_count(const Service_info& service) const {
+    std::lock_guard<std::mutex> lock(engine_->mutex);
+    const auto now = Clock::now();
+    return static_cast<std::size_t>(std::count_if(
+        engine_->remote_subscribers.begin(), engine_->remote_subscribers.end(),
+        [&](const Engine::Remote_subscriber& r) { return r.service == service && r.expires > now; }));
+}
+
 std::optional<std::uint16_t> Udp_transport::discovery_port() const noexcept {
     if (!engine_->sd_unicast) return std::nullopt;
     return ntohs(engine_->sd_unicast->local.sin_port);

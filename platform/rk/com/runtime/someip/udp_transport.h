@@ -82,6 +82,9 @@ public:
     // The port this process's discovery messages leave from and unicast
     // discovery messages come to; nothing when discovery is off.
     std::optional<std::uint16_t> discovery_port() const noexcept;
+    // Live subscriptions of other processes to the eventgroups of an
+    // instance offered here.
+    std::size_t subscriber_count(const cpp_binding::Service_info& service) const;
 
     struct Engine;
 

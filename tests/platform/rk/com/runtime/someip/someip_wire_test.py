@@ -3,7 +3,7 @@
 by scapy's SOME/IP layer and sent over a plain UDP socket.
 
     someip_wire_test.py --server <executable>   starts the executable, which
-        prints "ready <port>" once listening, and stops it when done
+        prints "ready <port> ..." once listening, and stops it when done
     someip_wire_test.py --port <port>            tests a server already running
 
 A Read request is answered with every header byte as expected and the result
@@ -131,7 +131,7 @@ def main():
         if args.server:
             server = subprocess.Popen([args.server, "0"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
             line = server.stdout.readline().split()
-            if len(line) != 2 or line[0] != "ready":
+            if len(line) < 2 or line[0] != "ready":
                 print("server did not start:", line, file=sys.stderr)
                 return 1
             PORT = int(line[1])
