@@ -5,7 +5,8 @@ A deployment with private ports is installed in the build's sysroot for the
 duration of the run (the tests that share the sysroot hold the same lock):
 - `adaptive-sim did-read` and `did-cancel` reach a data identifier stand-in
   (someip_test_server) and print what it answered;
-- `adaptive-sim did-read` without a server reports the time-out;
+- `adaptive-sim did-read` without a server reports the instance not available;
+- `adaptive-sim dem-listen` prints each MonitorAction verdict the stand-in sends;
 - `adaptive-sim platform` answers a hand-built RequestRestart and prints
   "sm restart-request <id>".
 Environment: WARDEX_BIN_DIR, WARDEX_SYSROOT, WARDEX_SHIPPED_DEPLOYMENT, SOMEIP_PORT_BASE.
@@ -28,12 +29,16 @@ DEPLOYMENT = os.path.join(SYSROOT, "etc", "adaptive", "com_deployment.json")
 
 DID_PORT = PORT_BASE + 2
 DSA_PORT = PORT_BASE + 3
+SD_PORT = PORT_BASE + 90
+SD_GROUP = "239.79.%d.%d" % ((os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF)
 
 
 def install_deployment():
     with open(SHIPPED) as f:
         deployment = json.load(f)
-    deployment["call_timeout_ms"] = 300
+    deployment["call_timeout_ms"] = 1000
+    deployment["service_discovery"]["port"] = SD_PORT
+    deployment["service_discovery"]["multicast"] = SD_GROUP
     for service, port in zip(deployment["services"], (PORT_BASE + 1, DID_PORT, DSA_PORT)):
         service["instances"][0]["port"] = port
     os.makedirs(os.path.dirname(DEPLOYMENT), exist_ok=True)
@@ -43,11 +48,18 @@ def install_deployment():
 
 class Stand_in:
     def __init__(self):
-        self.process = subprocess.Popen([SERVER, str(DID_PORT)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True)
+        self.process = subprocess.Popen([SERVER, str(DID_PORT), str(SD_PORT), SD_GROUP], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
-        if line.split() != ["ready", str(DID_PORT)]:
+        if line.split()[:2] != ["ready", str(DID_PORT)]:
             raise AssertionError("stand-in did not start: %r" % line)
+
+    def command(self, text, answer):
+        self.process.stdin.write(text + "\n")
+        self.process.stdin.flush()
+        line = self.process.stdout.readline()
+        if line.strip() != answer:
+            raise AssertionError("stand-in answered %r to %r" % (line, text))
 
     def stop(self):
         self.process.stdin.close()
@@ -71,11 +83,26 @@ class AdaptiveSimOverSomeip(unittest.TestCase):
         finally:
             server.stop()
 
-    def test_did_read_without_server_reports_the_time_out(self):
+    def test_did_read_without_server_reports_the_instance_not_available(self):
         result = sim("did-read")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stdout, "")
-        self.assertIn("Read failed: return code 0x81", result.stderr)
+        self.assertIn("Read failed: return code 0xFF", result.stderr)
+
+    def test_dem_listen_prints_each_verdict(self):
+        server = Stand_in()
+        listener = subprocess.Popen([SIM, "dem-listen"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            server.command("wait-subscriber", "subscribed")
+            for value in (1, 0, 0):
+                server.command("event %d" % value, "sent %d" % value)
+            lines = [listener.stdout.readline() for _ in range(3)]
+            self.assertEqual(lines, ["dem monitor-action kFailed\n", "dem monitor-action kPassed\n",
+                                     "dem monitor-action kPassed\n"])
+        finally:
+            listener.terminate()
+            self.assertEqual(listener.wait(timeout=10), 0)
+            server.stop()
 
     def test_platform_state_manager_prints_restart_requests(self):
         platform = subprocess.Popen([SIM, "platform"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)

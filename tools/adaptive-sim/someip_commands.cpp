@@ -141,8 +141,8 @@ Deployment sim_deployment() {
 Call_result call(Udp_transport& transport, const std::string& interface, const std::string& instance,
                  std::uint16_t method_id, Bytes request) {
     using tq::com::runtime::Serialized_payload;
-    const rk::com::cpp_binding::Service_info service(tq::com::runtime::Service_id(interface),
-                                                     tq::com::runtime::Instance_id(instance));
+    const rk::com::cpp_binding::Service_info service{tq::com::runtime::Service_id(interface),
+                                                     tq::com::runtime::Instance_id(instance)};
     std::mutex mutex;
     std::condition_variable done;
     std::optional<Call_result> result;

@@ -129,11 +129,15 @@ class DiscoveryOnTheWire(unittest.TestCase):
         self.assertEqual(self.receive()[0].hex(), ack_bytes(2, 1, 3).hex())
         entry, option = subscribe(self.port, ttl=0)
         self.send(sd_message(3, [entry], [option]))
+        # Answered after the stop subscribe, so the server has taken it in.
+        entry, option = subscribe(self.port, eventgroup=2)
+        self.send(sd_message(4, [entry], [option]))
+        self.assertEqual(self.receive()[0].hex(), ack_bytes(3, 2, 0).hex())
         self.server.event(1)
         # Subscribing again: the next datagram is its Ack, not the verdict sent while unsubscribed.
         entry, option = subscribe(self.port)
-        self.send(sd_message(4, [entry], [option]))
-        self.assertEqual(self.receive()[0].hex(), ack_bytes(3, 1, 3).hex())
+        self.send(sd_message(5, [entry], [option]))
+        self.assertEqual(self.receive()[0].hex(), ack_bytes(4, 1, 3).hex())
         self.server.event(0)
         self.assertEqual(self.receive()[0][-1], 0)
 

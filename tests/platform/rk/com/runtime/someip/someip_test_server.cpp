@@ -7,8 +7,9 @@
 // service discovery there; without, discovery is off.
 // Prints "ready <data identifier port> <monitor port> <discovery port>" once
 // listening (discovery port 0 when off); each line "event <n>" on standard
-// input sends MonitorAction with the byte n and prints "sent <n>"; runs until
-// its standard input closes.
+// input sends MonitorAction with the byte n and prints "sent <n>"; the line
+// "wait-subscriber" prints "subscribed" once another process subscribed to
+// it; runs until its standard input closes.
 #include "rk/com/runtime/someip/udp_transport.h"
 #include "rk/com/someip/serialization/deserializer.h"
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -81,7 +83,10 @@ int main(int argc, char** argv) {
         std::istringstream words(line);
         std::string word;
         int value = 0;
-        if (words >> word >> value && word == "event") {
+        if (line == "wait-subscriber") {
+            while (transport.subscriber_count(monitor) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::cout << "subscribed" << std::endl;
+        } else if (words >> word >> value && word == "event") {
             const auto byte = static_cast<std::uint8_t>(value);
             transport.send_event(monitor, 0, {Serialized_payload(Serialized_payload::someip,
                                                                  std::make_shared<Payload_buffer>(1, byte))});
