@@ -1209,8 +1209,6 @@ void Udp_transport::stop_offer(const Service_info& service) {
         still_available = engine_->remote_target(service).has_value();
         notify = engine_->availability;
     }
-    // The stop offer leaves before the endpoint closes, so no caller is told
-    // "unknown service" while the offer still looks live.
     send_all(out);
     if (notify) notify(service, still_available);
 }

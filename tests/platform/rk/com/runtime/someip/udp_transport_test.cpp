@@ -624,7 +624,10 @@ TEST(UdpTransportTeardown, ConcurrentCallsWhileTheServerWithdrawsEndCleanly) {
     for (auto& slot : slots) {
         const auto code = slot->wait();
         ASSERT_TRUE(code.has_value());
-        EXPECT_TRUE(*code == return_code::ok || *code == return_code::timeout) << int(*code);
+        // Requests still queued on the endpoint when the offer goes are refused
+        // as an unknown service; those sent after it closed time out.
+        EXPECT_TRUE(*code == return_code::ok || *code == return_code::timeout || *code == return_code::not_available)
+            << int(*code);
         EXPECT_EQ(slot->calls(), 1);
     }
 }
