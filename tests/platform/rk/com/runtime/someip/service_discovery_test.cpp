@@ -164,46 +164,51 @@ public:
     }
 };
 
-// What a transport tells about the monitor's availability, and the events it receives.
+// What a transport tells about the monitor's availability, and the events it
+// receives; what it records is shared with the handlers, which the transport
+// may still be calling while the observer goes.
 class Observer {
 public:
     explicit Observer(Udp_transport& transport) {
-        transport.set_availability_handler([this](const Service_info& service, bool available) {
+        transport.set_availability_handler([state = state_](const Service_info& service, bool available) {
             if (!(service == monitor)) return;
-            std::lock_guard<std::mutex> lock(mutex_);
-            changes_.push_back(available);
-            changed_.notify_all();
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->changes.push_back(available);
+            state->changed.notify_all();
         });
     }
     Event_handler events() {
-        return [this](const Serialized_payload& payload) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            for (auto byte : payload.payload()) events_.push_back(byte);
-            changed_.notify_all();
+        return [state = state_](const Serialized_payload& payload) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            for (auto byte : payload.payload()) state->events.push_back(byte);
+            state->changed.notify_all();
         };
     }
     bool wait_for_changes(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return changes_.size() >= count; });
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->changes.size() >= count; });
     }
     bool wait_for_events(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return events_.size() >= count; });
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->events.size() >= count; });
     }
     std::vector<bool> changes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return changes_;
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        return state_->changes;
     }
     Bytes received() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        return state_->events;
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<bool> changes_;
-    Bytes events_;
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<bool> changes;
+        Bytes events;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Whether a state of the transport (which tells nobody when it changes) is
