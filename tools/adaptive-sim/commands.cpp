@@ -17,6 +17,11 @@ const std::vector<Command>& commands() {
         {"bench-restart", "<callback name> <instance> [--count N]",
          "measure failure-to-restart latency through a running platform and Wardex",
          run_bench_restart},
+        {"did-read", "", "read the measured values from the data identifier over SOME/IP", run_did_read},
+        {"did-cancel", "", "send Cancel to the data identifier over SOME/IP", run_did_cancel},
+        {"init-monitor", "<reason>", "call InitMonitor of the DTC monitor over SOME/IP", run_init_monitor},
+        {"dem-listen", "", "subscribe to the DTC monitor's verdicts and print each until SIGINT or SIGTERM",
+         run_dem_listen},
     };
     return list;
 }

@@ -36,5 +36,9 @@ int run_platform(const Arguments& arguments);
 int run_phm_failure(const Arguments& arguments);
 int run_partition(const Arguments& arguments);
 int run_bench_restart(const Arguments& arguments);
+int run_did_read(const Arguments& arguments);
+int run_did_cancel(const Arguments& arguments);
+int run_init_monitor(const Arguments& arguments);
+int run_dem_listen(const Arguments& arguments);
 
 }  // namespace adaptive_sim

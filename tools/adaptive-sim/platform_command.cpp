@@ -5,6 +5,7 @@
 #include "adaptive-sim/event_loop.h"
 #include "adaptive-sim/exec_daemon.h"
 #include "adaptive-sim/phm_daemon.h"
+#include "adaptive-sim/state_manager.h"
 #include "wardex/paths.h"
 #include "wardex/socket_io.h"
 
@@ -31,6 +32,7 @@ std::vector<std::unique_ptr<Platform_service>> make_services(Event_loop& loop,
     services.push_back(std::make_unique<Phm_daemon>(loop, run_dir + "/phm.sock"));
     services.push_back(std::make_unique<Exec_daemon>(loop, run_dir + "/exec.sock",
                                                      options.refused_instances));
+    services.push_back(std::make_unique<State_manager>());
     return services;
 }
 
@@ -67,7 +69,8 @@ int run_platform(const Arguments& arguments) {
             loop.stop();
         }
     });
-    std::fprintf(stderr, "platform: PHM and EM listening in %s\n", wardex::paths::run_dir().c_str());
+    std::fprintf(stderr, "platform: PHM and EM listening in %s, state manager on SOME/IP\n",
+                 wardex::paths::run_dir().c_str());
     loop.run();
     services.clear();
     return 0;
