@@ -6,7 +6,9 @@ on its stdout as
   <date> <time> <timestamp> <counter> <ecu> <app> <context> log <level> V <n> [<arguments>]
 and `adaptive-sim platform` prints one line per event it receives.
 Usage: wardex_process_test.py <TestCaseName>; WARDEX_BIN_DIR and WARDEX_SYSROOT
-name the build's executables and sysroot.
+name the build's executables and sysroot, WARDEX_SHIPPED_DEPLOYMENT the
+SOME/IP deployment, installed in the sysroot with ports of the system's
+choice and a discovery port and group of this run's own.
 """
 import json
 import os
@@ -27,6 +29,24 @@ WARDEX = os.path.join(BIN_DIR, "wardex")
 SIM = os.path.join(BIN_DIR, "adaptive-sim")
 RUN_DIR = SYSROOT + "/var/run/adaptive"
 CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
+SHIPPED_DEPLOYMENT = os.environ.get("WARDEX_SHIPPED_DEPLOYMENT", "")
+DEPLOYMENT = SYSROOT + "/etc/adaptive/com_deployment.json"
+
+
+def install_deployment():
+    with open(SHIPPED_DEPLOYMENT) as f:
+        deployment = json.load(f)
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    probe.bind(("127.0.0.1", 0))
+    deployment["service_discovery"]["port"] = probe.getsockname()[1]
+    probe.close()
+    deployment["service_discovery"]["multicast"] = "239.80.%d.%d" % ((os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF)
+    for service in deployment["services"]:
+        for instance in service["instances"]:
+            instance["port"] = 0
+    os.makedirs(os.path.dirname(DEPLOYMENT), exist_ok=True)
+    with open(DEPLOYMENT, "w") as f:
+        json.dump(deployment, f)
 TIMEOUT = 30.0
 
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
@@ -197,6 +217,7 @@ class ProcessCase(unittest.TestCase):
         for name in ("hostname", "phm.sock", "exec.sock"):
             if os.path.exists(os.path.join(RUN_DIR, name)):
                 os.unlink(os.path.join(RUN_DIR, name))
+        install_deployment()
         self.children = []
 
     def tearDown(self):
@@ -204,6 +225,7 @@ class ProcessCase(unittest.TestCase):
             if child.process.poll() is None:
                 child.process.kill()
                 child.process.wait()
+        os.unlink(DEPLOYMENT)
 
     def install(self, document, host="Kumo"):
         path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "wardex-process-%d.json" % os.getpid())
@@ -343,6 +365,41 @@ class WardexProcess(ProcessCase):
                                 start=index + 3)
         self.assertEqual(platform.count("exec restart App1"), 0)
         self.assertEqual(wardex.stop(), 0)
+
+    def test_DtcVerdictsReachTheDiagnosticEventManager(self):
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=100, healing=0, errors=("DTC",))]}]})
+        platform, wardex = self.start()
+        listener = subprocess.Popen([SIM, "dem-listen"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        dem = Listener(listener)
+        self.children.append(dem)
+        self.supervising(wardex)
+        # The listener subscribes once it has seen the monitor's offer; a
+        # verdict sent before that is lost, so failures repeat until one arrives.
+        failed = None
+        for _ in range(30):
+            self.inject("App1_CB")
+            try:
+                failed = dem.output.wait_for(lambda line: line == "dem monitor-action kFailed", 1.0)
+                break
+            except AssertionError:
+                continue
+        self.assertIsNotNone(failed, "no kFailed reached dem-listen")
+        # Healed at the next aging pass; from then on every pass sends kPassed.
+        first = dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, failed)
+        dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, first + 1)
+        self.assertEqual(wardex.stop(), 0)
+        self.assertEqual(dem.stop(), 0)
+
+
+class Listener:
+    def __init__(self, process):
+        self.process = process
+        self.output = Output(process.stdout)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(timeout=TIMEOUT)
 
 
 class WardexUnderFaults(ProcessCase):

@@ -22,6 +22,11 @@ const std::vector<Command>& commands() {
          "deliver N failures a second for S seconds, each under one of the names picked at random; "
          "prints how many reached a client per name",
          run_phm_load},
+        {"did-read", "", "read the measured values from the data identifier over SOME/IP", run_did_read},
+        {"did-cancel", "", "send Cancel to the data identifier over SOME/IP", run_did_cancel},
+        {"init-monitor", "<reason>", "call InitMonitor of the DTC monitor over SOME/IP", run_init_monitor},
+        {"dem-listen", "", "subscribe to the DTC monitor's verdicts and print each until SIGINT or SIGTERM",
+         run_dem_listen},
     };
     return list;
 }

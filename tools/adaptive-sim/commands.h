@@ -37,5 +37,9 @@ int run_phm_failure(const Arguments& arguments);
 int run_partition(const Arguments& arguments);
 int run_bench_restart(const Arguments& arguments);
 int run_phm_load(const Arguments& arguments);
+int run_did_read(const Arguments& arguments);
+int run_did_cancel(const Arguments& arguments);
+int run_init_monitor(const Arguments& arguments);
+int run_dem_listen(const Arguments& arguments);
 
 }  // namespace adaptive_sim

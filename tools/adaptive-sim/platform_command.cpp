@@ -5,6 +5,7 @@
 #include "adaptive-sim/event_loop.h"
 #include "adaptive-sim/exec_daemon.h"
 #include "adaptive-sim/phm_daemon.h"
+#include "adaptive-sim/state_manager.h"
 #include "wardex/paths.h"
 #include "wardex/socket_io.h"
 
@@ -35,6 +36,9 @@ std::vector<std::unique_ptr<Platform_service>> make_services(Event_loop& loop,
         services.push_back(std::make_unique<Exec_daemon>(loop, run_dir + "/exec.sock",
                                                          options.refused_instances));
     }
+    // The state manager only runs with the whole platform: two platforms of
+    // one daemon each would both take its port.
+    if (options.phm && options.exec) services.push_back(std::make_unique<State_manager>());
     return services;
 }
 

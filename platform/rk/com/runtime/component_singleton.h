@@ -12,9 +12,10 @@ namespace rk::com::runtime {
 
 class Component_singleton {
 public:
-    // in_process_only: never use a network transport. deployment_path: the
-    // deployment to load instead of the default one (empty: the default).
-    // Until a network transport is built in, services are carried in-process.
+    // in_process_only: carry services only between ports of this process.
+    // Otherwise SOME/IP over UDP with the deployment file at deployment_path,
+    // or, when it is empty, the installed deployment or the compiled-in one;
+    // a deployment that cannot be used throws someip::Deployment_error.
     Component_singleton(bool in_process_only, std::string deployment_path);
     // With a given transport (tests, or a transport built elsewhere).
     explicit Component_singleton(std::shared_ptr<Transport> transport);

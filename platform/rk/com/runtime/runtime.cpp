@@ -2,6 +2,7 @@
 
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/local_transport.h"
+#include "rk/com/runtime/someip/udp_transport.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -106,8 +107,17 @@ std::uint16_t Runtime::next_method_call_id() noexcept {
     return static_cast<std::uint16_t>(n % 0xFFFFu + 1u);
 }
 
-Component_singleton::Component_singleton(bool /*in_process_only*/, std::string /*deployment_path*/)
-    : Component_singleton(std::make_shared<Local_transport>()) {}
+namespace {
+
+std::shared_ptr<Transport> make_transport(bool in_process_only, const std::string& deployment_path) {
+    if (in_process_only) return std::make_shared<Local_transport>();
+    return std::make_shared<someip::Udp_transport>(someip::process_deployment(deployment_path));
+}
+
+}  // namespace
+
+Component_singleton::Component_singleton(bool in_process_only, std::string deployment_path)
+    : Component_singleton(make_transport(in_process_only, deployment_path)) {}
 
 Component_singleton::Component_singleton(std::shared_ptr<Transport> transport)
     : runtime_(std::make_shared<Runtime>(std::move(transport))) {

@@ -85,7 +85,7 @@ std::unique_ptr<Rport> find_and_connect() {
 
 class InProcess : public ::testing::Test {
 protected:
-    Component_singleton component{false, ""};
+    Component_singleton component{true, ""};
 };
 
 TEST_F(InProcess, RequestReachesTheMethodAndItsReplyReachesTheCallerOnARuntimeThread) {

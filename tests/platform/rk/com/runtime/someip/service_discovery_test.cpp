@@ -1,0 +1,315 @@
+// Service discovery: the SD message bytes, refusal of malformed messages, and
+// two transports finding each other on loopback through a multicast group
+// and port of their own (so these tests run beside anything): availability
+// following offers, stop offers and TTLs, and events reaching a subscribing
+// transport in order.
+#include "rk/com/runtime/someip/sd_message.h"
+#include "rk/com/runtime/someip/udp_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace rk::com::runtime::someip {
+namespace {
+
+using cpp_binding::Service_info;
+using tq::com::runtime::Instance_id;
+using tq::com::runtime::Payload_buffer;
+using tq::com::runtime::Serialized_payload;
+using tq::com::runtime::Service_id;
+using Bytes = std::vector<std::uint8_t>;
+
+const char* const monitor_interface = "rk::dm::dem::DiagnosticMonitor";
+const Service_info monitor{Service_id(monitor_interface), Instance_id("479232")};
+
+TEST(SdMessage, OfferAndSubscribeEncodeToTheReferenceBytes) {
+    sd::Message message;
+    message.flags = sd::flag_reboot | sd::flag_unicast;
+    sd::Entry offer;
+    offer.type = sd::entry_type::offer_service;
+    offer.service_id = 0x1234;
+    offer.instance_id = 1;
+    offer.major_version = 1;
+    offer.ttl = 3;
+    offer.first_option = sd::add_endpoint(message, sd::Endpoint{0x7F000001, sd::protocol_udp, 30509});
+    offer.first_count = 1;
+    sd::Entry subscribe = offer;
+    subscribe.type = sd::entry_type::subscribe_eventgroup;
+    subscribe.first_count = 0;
+    subscribe.eventgroup = 1;
+    message.entries = {offer, subscribe};
+    const Bytes expected = {0xff, 0xff, 0x81, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01,
+                            0x02, 0x00, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x01, 0x00, 0x00, 0x10,
+                            0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00,
+                            0x00, 0x00, 0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01,
+                            0x00, 0x00, 0x00, 0x0c, 0x00, 0x09, 0x04, 0x00, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x11,
+                            0x77, 0x2d};
+    const auto bytes = sd::encode(message, 1);
+    EXPECT_EQ(bytes, expected);
+
+    const auto parsed = sd::parse(bytes.data() + 16, bytes.size() - 16);
+    ASSERT_TRUE(parsed.has_value());
+    ASSERT_EQ(parsed->entries.size(), 2u);
+    EXPECT_EQ(parsed->entries[1].eventgroup, 1);
+    EXPECT_EQ(parsed->entries[0].ttl, 3u);
+    const auto endpoints = parsed->endpoints_of(parsed->entries[0]);
+    ASSERT_EQ(endpoints.size(), 1u);
+    EXPECT_EQ(endpoints[0], (sd::Endpoint{0x7F000001, sd::protocol_udp, 30509}));
+    EXPECT_TRUE(parsed->endpoints_of(parsed->entries[1]).empty());
+}
+
+TEST(SdMessage, PayloadsThatDoNotAddUpAreRefusedWhole) {
+    sd::Message message;
+    sd::Entry offer;
+    offer.type = sd::entry_type::offer_service;
+    offer.first_option = sd::add_endpoint(message, sd::Endpoint{0x7F000001, sd::protocol_udp, 1});
+    offer.first_count = 1;
+    message.entries = {offer};
+    const auto whole = sd::encode(message, 1);
+    const Bytes good(whole.begin() + 16, whole.end());
+    ASSERT_TRUE(sd::parse(good.data(), good.size()).has_value());
+
+    auto broken = [&](std::size_t at, std::uint8_t value) {
+        Bytes bytes = good;
+        bytes.at(at) = value;
+        return bytes;
+    };
+    const std::vector<std::pair<const char*, Bytes>> cases = {
+        {"entry array past the end", broken(7, 0x30)},
+        {"entry array of part of an entry", broken(7, 0x08)},
+        {"first option run past the options", broken(9, 1)},
+        {"second option run past the options", [&] { Bytes b = broken(11, 0x11); b.at(10) = 1; return b; }()},
+        {"option length past its array", broken(29, 0x0A)},
+        {"options array past the end", broken(27, 0x0D)},
+        {"cut short", Bytes(good.begin(), good.end() - 1)},
+        {"bytes left over", [&] { Bytes b = good; b.push_back(0); return b; }()},
+        {"no header", Bytes{0xC0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(sd::parse(c.second.data(), c.second.size()).has_value()) << c.first;
+    }
+}
+
+TEST(SdMessage, SessionsCountFromOneAndLoseTheRebootFlagWhenTheyWrap) {
+    sd::Session session;
+    auto first = session.next();
+    EXPECT_EQ(first.id, 1);
+    EXPECT_TRUE(first.reboot);
+    for (int i = 2; i < 0xFFFF; ++i) session.next();
+    const auto last = session.next();
+    EXPECT_EQ(last.id, 0xFFFF);
+    EXPECT_TRUE(last.reboot);
+    const auto wrapped = session.next();
+    EXPECT_EQ(wrapped.id, 1);
+    EXPECT_FALSE(wrapped.reboot);
+}
+
+// A discovery port and group nobody else uses.
+Service_discovery_deployment private_discovery() {
+    static const std::uint16_t port = [] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t size = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        ::close(fd);
+        return ntohs(address.sin_port);
+    }();
+    Service_discovery_deployment sd;
+    sd.port = port;
+    const auto pid = static_cast<unsigned>(::getpid());
+    sd.multicast = "239.78." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
+    sd.initial_delay_min = std::chrono::milliseconds(0);
+    sd.initial_delay_max = std::chrono::milliseconds(5);
+    sd.repetition_base_delay = std::chrono::milliseconds(10);
+    return sd;
+}
+
+Deployment monitor_deployment(Service_discovery_deployment sd, std::uint16_t client_id) {
+    Deployment d;
+    d.client_id = client_id;
+    d.call_timeout = std::chrono::seconds(10);
+    d.service_discovery = std::move(sd);
+    Service_deployment s;
+    s.interface = monitor_interface;
+    s.service_id = 0x0D01;
+    s.major_version = 1;
+    s.instances.push_back(Instance_deployment{"479232", 1, "127.0.0.1", 0});
+    s.methods = {{"InitMonitor", 0x0000}};
+    s.events = {{"MonitorAction", 0x8000, 0x0001}};
+    d.services.push_back(s);
+    return d;
+}
+
+Serialized_payload payload_of(Bytes bytes) {
+    return Serialized_payload(Serialized_payload::someip, std::make_shared<Payload_buffer>(std::move(bytes)));
+}
+
+class Echo_provider final : public Request_handler {
+public:
+    void on_request(std::uint16_t, std::uint16_t, Serialized_payload request, Reply_function reply) override {
+        if (reply) reply(return_code::ok, std::move(request));
+    }
+};
+
+// What a transport tells about the monitor's availability, and the events it
+// receives; what it records is shared with the handlers, which the transport
+// may still be calling while the observer goes.
+class Observer {
+public:
+    explicit Observer(Udp_transport& transport) {
+        transport.set_availability_handler([state = state_](const Service_info& service, bool available) {
+            if (!(service == monitor)) return;
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->changes.push_back(available);
+            state->changed.notify_all();
+        });
+    }
+    Event_handler events() {
+        return [state = state_](const Serialized_payload& payload) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            for (auto byte : payload.payload()) state->events.push_back(byte);
+            state->changed.notify_all();
+        };
+    }
+    bool wait_for_changes(std::size_t count) {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->changes.size() >= count; });
+    }
+    bool wait_for_events(std::size_t count) {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->events.size() >= count; });
+    }
+    std::vector<bool> changes() {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        return state_->changes;
+    }
+    Bytes received() {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        return state_->events;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<bool> changes;
+        Bytes events;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// Whether a state of the transport (which tells nobody when it changes) is
+// reached; looked at every few milliseconds for a generous while.
+template <typename Predicate>
+bool eventually(Predicate predicate) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::optional<std::uint8_t> call(Udp_transport& client) {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<std::uint8_t> code;
+    client.send_request(monitor, 0, 1, payload_of({0x07}), [&](std::uint8_t c, Serialized_payload) {
+        std::lock_guard<std::mutex> lock(mutex);
+        code = c;
+        done.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait_for(lock, std::chrono::seconds(20), [&] { return code.has_value(); });
+    return code;
+}
+
+TEST(Discovery, AnInstanceIsAvailableWhileItsOfferIsLive) {
+    const auto sd = private_discovery();
+    Udp_transport client(monitor_deployment(sd, 0x1001));
+    Observer observer(client);
+    EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "nothing offered yet";
+    EXPECT_EQ(call(client), return_code::not_available);
+    {
+        Udp_transport server(monitor_deployment(sd, 0x1002));
+        server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
+        ASSERT_TRUE(observer.wait_for_changes(1));
+        EXPECT_EQ(client.find(monitor.service_id(), monitor.instance_id()).size(), 1u);
+        EXPECT_TRUE(client.is_available(monitor));
+        EXPECT_EQ(call(client), return_code::ok);
+
+        server.stop_offer(monitor);
+        ASSERT_TRUE(observer.wait_for_changes(2));
+        EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty());
+        EXPECT_EQ(call(client), return_code::not_available);
+    }
+    EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
+}
+
+TEST(Discovery, AFindIsAnsweredAndAnOfferRunsOutWithItsTtl) {
+    auto sd = private_discovery();
+    // Offers repeat far less often than they live: a lapse between two is certain.
+    sd.offer_ttl = 1;
+    sd.repetitions_max = 0;
+    sd.cyclic_offer_delay = std::chrono::seconds(3600);
+    sd.initial_delay_min = sd.initial_delay_max = std::chrono::seconds(3600);
+    Udp_transport server(monitor_deployment(sd, 0x1002));
+    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
+    Udp_transport client(monitor_deployment(sd, 0x1001));
+    Observer observer(client);
+    EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "the find goes out";
+    ASSERT_TRUE(observer.wait_for_changes(1)) << "the server answers the find";
+    ASSERT_TRUE(observer.wait_for_changes(2)) << "the offer's TTL runs out";
+    EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
+    EXPECT_FALSE(client.is_available(monitor));
+}
+
+TEST(Discovery, EventsReachASubscribedTransportInOrderUntilItUnsubscribes) {
+    const auto sd = private_discovery();
+    Udp_transport server(monitor_deployment(sd, 0x1002));
+    Udp_transport client(monitor_deployment(sd, 0x1001));
+    Observer observer(client);
+    const auto subscription = client.subscribe(monitor, 0, observer.events());
+    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
+    // The subscription follows the offer.
+    ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
+    const Bytes sent = {1, 0, 0, 1, 0};
+    for (auto verdict : sent) server.send_event(monitor, 0, {payload_of({verdict})});
+    ASSERT_TRUE(observer.wait_for_events(sent.size()));
+    EXPECT_EQ(observer.received(), sent);
+
+    client.unsubscribe(subscription);
+    EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }))
+        << "the stop subscribe reaches the server";
+}
+
+TEST(Discovery, ASubscriberRunsOutWithItsTtl) {
+    auto sd = private_discovery();
+    sd.subscription_ttl = 1;
+    // The client renews its subscription only with an offer, and none comes again.
+    sd.repetitions_max = 0;
+    sd.cyclic_offer_delay = std::chrono::seconds(3600);
+    Udp_transport server(monitor_deployment(sd, 0x1002));
+    Udp_transport client(monitor_deployment(sd, 0x1001));
+    Observer observer(client);
+    client.subscribe(monitor, 0, observer.events());
+    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
+    ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
+    EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }));
+}
+
+}  // namespace
+}  // namespace rk::com::runtime::someip

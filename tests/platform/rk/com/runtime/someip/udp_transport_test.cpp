@@ -1,0 +1,659 @@
+// The SOME/IP transport on loopback, against a plain UDP socket playing the
+// peer: the bytes of requests and replies, the refusals, the mapping of
+// return codes both ways, time-outs, malformed datagrams, in-process calls
+// and teardown while calls are under way. Every socket is on a port the
+// system picks, so these tests can run beside anything.
+#include "rk/com/runtime/someip/udp_transport.h"
+
+#include "rk/com/runtime/component_singleton.h"
+#include "rk/com/runtime/local_transport.h"
+#include "rk/com/runtime/someip/message.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace rk::com::runtime::someip {
+namespace {
+
+using cpp_binding::Service_info;
+using tq::com::runtime::Instance_id;
+using tq::com::runtime::Payload_buffer;
+using tq::com::runtime::Serialized_payload;
+using tq::com::runtime::Service_id;
+using Bytes = std::vector<std::uint8_t>;
+
+const char* const did_interface = "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets";
+const Service_info did{Service_id(did_interface), Instance_id("1")};
+
+Deployment test_deployment(std::uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    Deployment d;
+    d.unicast = "127.0.0.1";
+    d.client_id = 0x5744;
+    d.call_timeout = timeout;
+    // Discovery is tested on its own; here the deployment's endpoints count.
+    d.service_discovery.enabled = false;
+    Service_deployment s;
+    s.interface = did_interface;
+    s.service_id = 0x0401;
+    s.major_version = 1;
+    s.instances.push_back(Instance_deployment{"1", 1, "127.0.0.1", port});
+    s.methods = {{"Cancel", 0x0000}, {"Read", 0x0001}};
+    d.services.push_back(s);
+    return d;
+}
+
+Serialized_payload payload_of(Bytes bytes) {
+    return Serialized_payload(Serialized_payload::someip, std::make_shared<Payload_buffer>(std::move(bytes)));
+}
+
+Bytes message(std::uint16_t service, std::uint16_t method, std::uint16_t session, std::uint8_t type,
+              const Bytes& payload = {}, std::uint8_t protocol = 1, std::uint8_t interface = 1,
+              std::uint16_t client = 0x1001, std::uint8_t code = 0) {
+    Header header;
+    header.service_id = service;
+    header.method_id = method;
+    header.client_id = client;
+    header.session_id = session;
+    header.protocol_version = protocol;
+    header.interface_version = interface;
+    header.message_type = type;
+    header.return_code = code;
+    Bytes out;
+    append_message(out, header, payload.data(), payload.size());
+    return out;
+}
+
+// A plain UDP socket on 127.0.0.1 with a port of the system's choice.
+class Raw_peer {
+public:
+    Raw_peer() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        socklen_t size = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~Raw_peer() { ::close(fd_); }
+
+    std::uint16_t port() const { return port_; }
+
+    void send_to(std::uint16_t port, const Bytes& bytes) const {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        ASSERT_EQ(::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    // The next datagram, and the port it came from; nothing after the time-out.
+    std::optional<Bytes> receive(std::uint16_t* from_port = nullptr,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
+        Bytes bytes(65536);
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const auto got = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
+        if (got < 0) return std::nullopt;
+        bytes.resize(static_cast<std::size_t>(got));
+        if (from_port != nullptr) *from_port = ntohs(from.sin_port);
+        return bytes;
+    }
+
+private:
+    int fd_;
+    std::uint16_t port_{0};
+};
+
+// Collects the one response of a call.
+class Response_slot {
+public:
+    Response_handler handler() {
+        return [this](std::uint8_t code, Serialized_payload payload) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++calls_;
+            code_ = code;
+            payload_ = payload.payload();
+            changed_.notify_all();
+        };
+    }
+    // The return code, or nothing after the time-out.
+    std::optional<std::uint8_t> wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return calls_ > 0; })) return std::nullopt;
+        return code_;
+    }
+    Bytes payload() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return payload_;
+    }
+    int calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int calls_{0};
+    std::uint8_t code_{0};
+    Bytes payload_;
+};
+
+// A provider whose answer the test chooses.
+class Scripted_provider final : public Request_handler {
+public:
+    struct Call {
+        std::uint16_t method_id;
+        std::uint16_t call_id;
+        Bytes payload;
+        bool expects_reply;
+    };
+    using Script = std::function<void(std::uint16_t method_id, Reply_function& reply)>;
+
+    explicit Scripted_provider(Script script) : script_(std::move(script)) {}
+
+    void on_request(std::uint16_t method_id, std::uint16_t call_id, Serialized_payload request,
+                    Reply_function reply) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls_.push_back(Call{method_id, call_id, request.payload(), static_cast<bool>(reply)});
+        }
+        changed_.notify_all();
+        script_(method_id, reply);
+    }
+    std::vector<Call> calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    bool wait_for_calls(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return calls_.size() >= count; });
+    }
+
+private:
+    Script script_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Call> calls_;
+};
+
+// Read answers 01 | 00 00 00 02 | 12 34; Cancel answers with the binding
+// code held in the request's first byte and the rest as payload.
+void read_script(std::uint16_t method_id, Reply_function& reply) {
+    if (!reply) return;
+    if (method_id == 1) reply(0, payload_of({0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
+}
+
+class Served : public ::testing::Test {
+protected:
+    void SetUp() override {
+        provider = std::make_shared<Scripted_provider>(read_script);
+        server.offer(did, {0, 2}, provider);
+        ASSERT_TRUE(server.bound_port(did).has_value());
+        port = *server.bound_port(did);
+    }
+
+    Bytes read_request(std::uint16_t session) { return message(0x0401, 0x0001, session, 0x00, {0, 0, 0, 0}); }
+
+    Udp_transport server{test_deployment(0)};
+    std::shared_ptr<Scripted_provider> provider;
+    std::uint16_t port{0};
+    Raw_peer tester;
+};
+
+TEST_F(Served, ReadIsAnsweredWithTheRequestIdsAndTheResultBytes) {
+    tester.send_to(port, read_request(0x0042));
+    std::uint16_t from = 0;
+    const auto reply = tester.receive(&from);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, (Bytes{0x04, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x10, 0x01, 0x00, 0x42, 0x01, 0x01,
+                             0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
+    EXPECT_EQ(from, port) << "the reply leaves from the service's endpoint";
+    ASSERT_EQ(provider->calls().size(), 1u);
+    EXPECT_EQ(provider->calls()[0].method_id, 1);
+    EXPECT_EQ(provider->calls()[0].call_id, 0x0042);
+    EXPECT_EQ(provider->calls()[0].payload, (Bytes{0, 0, 0, 0}));
+}
+
+TEST_F(Served, RefusalsCarryTheirErrorCodeAndFireAndForgetStaysUnanswered) {
+    struct Case {
+        const char* what;
+        Bytes request;
+        std::optional<std::uint8_t> error;
+    };
+    const std::vector<Case> cases{
+        {"unknown service", message(0x0402, 0x0001, 1, 0x00), 0x02},
+        {"unknown method", message(0x0401, 0x0007, 2, 0x00), 0x03},
+        {"event id as method", message(0x0401, 0x8001, 3, 0x00), 0x03},
+        {"protocol version 2", message(0x0401, 0x0001, 4, 0x00, {}, 2), 0x07},
+        {"interface version 9", message(0x0401, 0x0001, 5, 0x00, {}, 1, 9), 0x08},
+        {"segmented request", message(0x0401, 0x0001, 6, 0x20), 0x0A},
+        {"unknown message type", message(0x0401, 0x0001, 7, 0x40), 0x0A},
+        {"fire and forget, unknown method", message(0x0401, 0x0007, 8, 0x01), std::nullopt},
+        {"fire and forget, protocol version 2", message(0x0401, 0x0001, 9, 0x01, {}, 2), std::nullopt},
+        {"notification", message(0x0401, 0x8001, 10, 0x02), std::nullopt},
+        {"response", message(0x0401, 0x0001, 11, 0x80), std::nullopt},
+        {"error", message(0x0401, 0x0001, 12, 0x81, {}, 1, 1, 0x1001, 0x03), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tester.send_to(port, c.request);
+        // A good request after it: its reply comes first when the bad one is
+        // not answered, since one thread answers both in order.
+        tester.send_to(port, read_request(0x0100));
+        if (c.error) {
+            const auto reply = tester.receive();
+            ASSERT_TRUE(reply.has_value());
+            Bytes expected(c.request.begin(), c.request.begin() + 16);
+            expected[7] = 8;
+            expected[12] = 0x01;
+            expected[14] = 0x81;
+            expected[15] = *c.error;
+            EXPECT_EQ(*reply, expected) << "ids and interface version copied, our protocol version, no payload";
+        }
+        const auto good = tester.receive();
+        ASSERT_TRUE(good.has_value());
+        EXPECT_EQ((*good)[11], 0x00);
+        EXPECT_EQ((*good)[14], 0x80);
+    }
+    EXPECT_EQ(provider->calls().size(), cases.size()) << "only the good requests reached the provider";
+}
+
+TEST_F(Served, FireAndForgetReachesTheProviderWithoutReplyFunction) {
+    tester.send_to(port, message(0x0401, 0x0000, 5, 0x01, {0, 0, 0, 0}));
+    ASSERT_TRUE(provider->wait_for_calls(1));
+    EXPECT_EQ(provider->calls()[0].method_id, 0);
+    EXPECT_FALSE(provider->calls()[0].expects_reply);
+}
+
+TEST_F(Served, SeveralMessagesInOneDatagramAreEachAnswered) {
+    Bytes both = read_request(1);
+    const Bytes second = read_request(2);
+    both.insert(both.end(), second.begin(), second.end());
+    tester.send_to(port, both);
+    const auto first_reply = tester.receive();
+    const auto second_reply = tester.receive();
+    ASSERT_TRUE(first_reply && second_reply);
+    EXPECT_EQ((*first_reply)[11], 1);
+    EXPECT_EQ((*second_reply)[11], 2);
+}
+
+TEST_F(Served, MalformedDatagramsAreDroppedAndCounted) {
+    Bytes length_seven = read_request(1);
+    length_seven[7] = 7;
+    Bytes length_past_end = read_request(1);
+    length_past_end[7] = 0x40;
+    Bytes trailing = read_request(1);
+    trailing.push_back(0xEE);
+    Bytes cut_short = read_request(1);
+    cut_short.resize(10);
+    tester.send_to(port, cut_short);
+    tester.send_to(port, length_seven);
+    tester.send_to(port, length_past_end);
+    tester.send_to(port, trailing);
+    tester.send_to(port, read_request(9));
+    const auto reply = tester.receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)[11], 9) << "the first answer is the one to the good request";
+    EXPECT_EQ(server.statistics().malformed_datagrams, 4u);
+    EXPECT_EQ(provider->calls().size(), 1u);
+}
+
+TEST(UdpTransportReplies, BindingCodesBecomeResponsesAndErrors) {
+    // The provider answers with the code in the request's first byte and the rest as payload.
+    Udp_transport server{test_deployment(0)};
+    struct Echo final : Request_handler {
+        void on_request(std::uint16_t, std::uint16_t, Serialized_payload request, Reply_function reply) override {
+            const Bytes bytes = request.payload();
+            reply(bytes[0], payload_of(Bytes(bytes.begin() + 1, bytes.end())));
+        }
+    };
+    server.offer(did, {0, 2}, std::make_shared<Echo>());
+    const auto port = *server.bound_port(did);
+    Raw_peer tester;
+    struct Case {
+        std::uint8_t binding;
+        std::uint8_t type;
+        std::uint8_t code;
+        Bytes payload;
+    };
+    const std::vector<Case> cases{{0x00, 0x80, 0x00, {0xAA}}, {0x80, 0x81, 0x01, {}}, {0x02, 0x81, 0x21, {0x31}},
+                                  {0x3F, 0x81, 0x5E, {0x01, 0x02}}, {0x82, 0x81, 0x03, {}}, {0xFF, 0x81, 0x02, {}}};
+    std::uint16_t session = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.binding));
+        Bytes request{c.binding};
+        request.push_back(0xAA);
+        if (c.binding == 0x02) request.back() = 0x31;
+        if (c.binding == 0x3F) request = {0x3F, 0x01, 0x02};
+        tester.send_to(port, message(0x0401, 0x0000, session, 0x00, request));
+        const auto reply = tester.receive();
+        ASSERT_TRUE(reply.has_value());
+        Bytes expected = message(0x0401, 0x0000, session, c.type, c.payload, 1, 1, 0x1001, c.code);
+        EXPECT_EQ(*reply, expected);
+        ++session;
+    }
+}
+
+class Calling : public ::testing::Test {
+protected:
+    Bytes expect_request(std::uint16_t* from = nullptr) {
+        auto bytes = peer.receive(from);
+        EXPECT_TRUE(bytes.has_value());
+        return bytes.value_or(Bytes{});
+    }
+
+    Raw_peer peer;
+    Udp_transport client{test_deployment(peer.port(), std::chrono::milliseconds(200))};
+};
+
+TEST_F(Calling, RequestsCarryTheClientIdAndCountSessionsFromOne) {
+    Response_slot first;
+    client.send_request(did, 1, 500, payload_of({0, 0, 0, 0}), first.handler());
+    std::uint16_t from = 0;
+    EXPECT_EQ(expect_request(&from), (Bytes{0x04, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0C, 0x57, 0x44, 0x00, 0x01,
+                                            0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(from, client.client_port());
+    Response_slot second;
+    client.send_request(did, 0, 501, payload_of({}), second.handler());
+    EXPECT_EQ(expect_request(), (Bytes{0x04, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x57, 0x44, 0x00, 0x02,
+                                       0x01, 0x01, 0x00, 0x00}));
+}
+
+TEST_F(Calling, RepliesAreMappedToBindingCodes) {
+    struct Case {
+        std::uint8_t type;
+        std::uint8_t code;
+        std::uint8_t binding;
+        Bytes payload;
+    };
+    const std::vector<Case> cases{
+        {0x80, 0x00, 0x00, {0x01, 0x00, 0x00, 0x00, 0x01, 0x7F}},
+        {0x81, 0x01, 0x80, {}},
+        {0x81, 0x21, 0x02, {0x31}},
+        {0x81, 0x20, 0x01, {}},
+        {0x81, 0x5E, 0x3F, {}},
+        {0x81, 0x02, 0xFF, {}},
+        {0x81, 0x03, 0x82, {}},
+        {0x81, 0x07, 0x82, {}},
+        {0x81, 0x08, 0x82, {}},
+        {0x81, 0x09, 0x82, {}},
+        {0x81, 0x0A, 0x82, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.code));
+        Response_slot slot;
+        client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slot.handler());
+        const Bytes request = expect_request();
+        ASSERT_GE(request.size(), 16u);
+        Bytes reply = message(0x0401, 0x0001, 0, c.type, c.payload, 1, 1, 0x5744, c.code);
+        reply[10] = request[10];
+        reply[11] = request[11];
+        peer.send_to(client.client_port(), reply);
+        EXPECT_EQ(slot.wait(), c.binding);
+        EXPECT_EQ(slot.payload(), c.payload);
+    }
+}
+
+TEST_F(Calling, AnUnansweredCallTimesOutAndALateReplyIsOnlyCounted) {
+    Response_slot slot;
+    client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slot.handler());
+    const Bytes request = expect_request();
+    EXPECT_EQ(slot.wait(), return_code::timeout);
+
+    Bytes late = message(0x0401, 0x0001, 0, 0x80, {}, 1, 1, 0x5744);
+    late[11] = request[11];
+    peer.send_to(client.client_port(), late);
+    // A reply for another client id, then a malformed one; then a call that
+    // is answered, whose reply is handled after the others.
+    peer.send_to(client.client_port(), message(0x0401, 0x0001, 1, 0x80, {}, 1, 1, 0x1234));
+    peer.send_to(client.client_port(), Bytes{0x04, 0x01});
+    Response_slot answered;
+    client.send_request(did, 1, 2, payload_of({0, 0, 0, 0}), answered.handler());
+    const Bytes second = expect_request();
+    Bytes reply = message(0x0401, 0x0001, 0, 0x80, {}, 1, 1, 0x5744);
+    reply[11] = second[11];
+    peer.send_to(client.client_port(), reply);
+    EXPECT_EQ(answered.wait(), return_code::ok);
+    EXPECT_EQ(client.statistics().unmatched_replies, 2u);
+    EXPECT_EQ(client.statistics().malformed_datagrams, 1u);
+    EXPECT_EQ(slot.calls(), 1) << "the late reply does not answer the call again";
+}
+
+TEST_F(Calling, AReplyForAnotherMethodDoesNotAnswerTheCall) {
+    Response_slot slot;
+    client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slot.handler());
+    const Bytes request = expect_request();
+    Bytes wrong = message(0x0401, 0x0000, 0, 0x80, {}, 1, 1, 0x5744);
+    wrong[11] = request[11];
+    Bytes right = message(0x0401, 0x0001, 0, 0x80, {0x05}, 1, 1, 0x5744);
+    right[11] = request[11];
+    peer.send_to(client.client_port(), wrong);
+    peer.send_to(client.client_port(), right);
+    EXPECT_EQ(slot.wait(), return_code::ok);
+    EXPECT_EQ(slot.payload(), Bytes{0x05});
+}
+
+TEST(UdpTransportCalls, UndeployedInstancesAndMethodsFailLocally) {
+    auto deployment = test_deployment(9);
+    deployment.services[0].instances.push_back(Instance_deployment{"broadcast", 2, "255.255.255.255", 9});
+    Udp_transport client(deployment);
+
+    Response_slot unknown_instance;
+    client.send_request(Service_info(Service_id(did_interface), Instance_id("2")), 1, 1, payload_of({}),
+                        unknown_instance.handler());
+    EXPECT_EQ(unknown_instance.wait(), return_code::not_available);
+
+    Response_slot unknown_method;
+    client.send_request(did, 2, 1, payload_of({}), unknown_method.handler());
+    EXPECT_EQ(unknown_method.wait(), return_code::send_failed);
+
+    Response_slot refused_by_the_system;
+    client.send_request(Service_info(Service_id(did_interface), Instance_id("broadcast")), 1, 1, payload_of({}),
+                        refused_by_the_system.handler());
+    EXPECT_EQ(refused_by_the_system.wait(), return_code::send_failed);
+
+    EXPECT_TRUE(client.is_available(did)) << "a deployed endpoint counts as available";
+    EXPECT_EQ(client.find(did.service_id(), did.instance_id()).size(), 1u);
+    EXPECT_TRUE(client.find(did.service_id(), Instance_id("2")).empty());
+}
+
+TEST(UdpTransportCalls, ATransportAnswersItsOwnOfferingsInProcess) {
+    Udp_transport transport{test_deployment(0)};
+    const Service_info local_only{Service_id("a::Local"), Instance_id("x")};
+    auto provider = std::make_shared<Scripted_provider>([](std::uint16_t, Reply_function& reply) {
+        reply(0, payload_of({0x42}));
+    });
+    std::vector<std::pair<Service_info, bool>> changes;
+    std::mutex changes_mutex;
+    transport.set_availability_handler([&](const Service_info& s, bool available) {
+        std::lock_guard<std::mutex> lock(changes_mutex);
+        changes.emplace_back(s, available);
+    });
+    transport.offer(local_only, {0, 1}, provider);
+    EXPECT_FALSE(transport.bound_port(local_only).has_value()) << "no endpoint without a deployment";
+    EXPECT_TRUE(transport.is_available(local_only));
+
+    Response_slot slot;
+    transport.send_request(local_only, 0, 77, payload_of({0x01}), slot.handler());
+    EXPECT_EQ(slot.wait(), return_code::ok);
+    EXPECT_EQ(slot.payload(), Bytes{0x42});
+    ASSERT_EQ(provider->calls().size(), 1u);
+    EXPECT_EQ(provider->calls()[0].call_id, 77) << "the call id of the caller, not a session id";
+
+    transport.stop_offer(local_only);
+    EXPECT_FALSE(transport.is_available(local_only));
+    Response_slot after;
+    transport.send_request(local_only, 0, 78, payload_of({}), after.handler());
+    EXPECT_EQ(after.wait(), return_code::not_available);
+
+    std::lock_guard<std::mutex> lock(changes_mutex);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_TRUE(changes[0].second);
+    EXPECT_FALSE(changes[1].second);
+}
+
+TEST(UdpTransportCalls, TwoTransportsTalkOverLoopback) {
+    Udp_transport server{test_deployment(0)};
+    server.offer(did, {0, 2}, std::make_shared<Scripted_provider>(read_script));
+    Udp_transport client{test_deployment(*server.bound_port(did))};
+    Response_slot slot;
+    client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slot.handler());
+    EXPECT_EQ(slot.wait(), return_code::ok);
+    EXPECT_EQ(slot.payload(), (Bytes{0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
+}
+
+TEST(UdpTransportTeardown, StopOfferWaitsForARequestBeingHandedOver) {
+    Udp_transport server{test_deployment(0)};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool release = false;
+    std::vector<std::string> order;
+    auto provider = std::make_shared<Scripted_provider>([&](std::uint16_t, Reply_function&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        order.push_back("handler returned");
+    });
+    server.offer(did, {0, 2}, provider);
+    Raw_peer tester;
+    tester.send_to(*server.bound_port(did), message(0x0401, 0x0001, 1, 0x00, {0, 0, 0, 0}));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
+    }
+    std::thread stopper([&] {
+        server.stop_offer(did);
+        std::lock_guard<std::mutex> lock(mutex);
+        order.push_back("stop_offer returned");
+    });
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    stopper.join();
+    EXPECT_EQ(order, (std::vector<std::string>{"handler returned", "stop_offer returned"}));
+}
+
+TEST(UdpTransportTeardown, AHandlerMayWithdrawItsOwnOffer) {
+    Udp_transport server{test_deployment(0)};
+    auto provider = std::make_shared<Scripted_provider>([&](std::uint16_t, Reply_function& reply) {
+        server.stop_offer(did);
+        reply(0, payload_of({}));
+    });
+    server.offer(did, {0, 2}, provider);
+    Raw_peer tester;
+    tester.send_to(*server.bound_port(did), message(0x0401, 0x0001, 1, 0x00, {0, 0, 0, 0}));
+    const auto reply = tester.receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)[14], 0x80);
+    EXPECT_FALSE(server.bound_port(did).has_value());
+}
+
+TEST(UdpTransportTeardown, AReplyAfterTheServerIsGoneStillLeavesFromItsEndpoint) {
+    Reply_function kept;
+    std::mutex mutex;
+    std::condition_variable changed;
+    Raw_peer tester;
+    std::uint16_t port = 0;
+    {
+        Udp_transport server{test_deployment(0)};
+        server.offer(did, {0, 2}, std::make_shared<Scripted_provider>([&](std::uint16_t, Reply_function& reply) {
+                         std::lock_guard<std::mutex> lock(mutex);
+                         kept = std::move(reply);
+                         changed.notify_all();
+                     }));
+        port = *server.bound_port(did);
+        tester.send_to(port, message(0x0401, 0x0001, 3, 0x00, {0, 0, 0, 0}));
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return static_cast<bool>(kept); }));
+    }
+    kept(0, payload_of({0x09}));
+    std::uint16_t from = 0;
+    const auto reply = tester.receive(&from);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(from, port);
+    EXPECT_EQ(reply->back(), 0x09);
+}
+
+TEST(UdpTransportTeardown, DestroyingTheClientDropsUnansweredCalls) {
+    Raw_peer silent;
+    auto slot = std::make_shared<Response_slot>();
+    {
+        Udp_transport client{test_deployment(silent.port())};
+        for (int i = 0; i < 20; ++i) {
+            client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}),
+                                [slot](std::uint8_t code, Serialized_payload payload) {
+                                    slot->handler()(code, std::move(payload));
+                                });
+        }
+        ASSERT_TRUE(silent.receive().has_value());
+    }
+    EXPECT_EQ(slot->calls(), 0);
+    EXPECT_EQ(slot.use_count(), 1) << "every handler was released";
+}
+
+TEST(UdpTransportTeardown, ConcurrentCallsWhileTheServerWithdrawsEndCleanly) {
+    Udp_transport server{test_deployment(0)};
+    server.offer(did, {0, 2}, std::make_shared<Scripted_provider>(read_script));
+    Udp_transport client{test_deployment(*server.bound_port(did), std::chrono::milliseconds(300))};
+    std::vector<std::shared_ptr<Response_slot>> slots;
+    for (int i = 0; i < 200; ++i) {
+        slots.push_back(std::make_shared<Response_slot>());
+        client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slots.back()->handler());
+        if (i == 100) server.stop_offer(did);
+    }
+    for (auto& slot : slots) {
+        const auto code = slot->wait();
+        ASSERT_TRUE(code.has_value());
+        // Requests still queued on the endpoint when the offer goes are refused
+        // as an unknown service; those sent after it closed time out.
+        EXPECT_TRUE(*code == return_code::ok || *code == return_code::timeout || *code == return_code::not_available)
+            << int(*code);
+        EXPECT_EQ(slot->calls(), 1);
+    }
+}
+
+TEST(ComponentTransport, TheComponentChoosesItsTransport) {
+    const std::string path = ::testing::TempDir() + "/component_deployment.json";
+    std::ofstream(path) << R"({"unicast": "127.0.0.1", "client_id": "0x1234", "call_timeout_ms": 100,
+                              "service_discovery": {"port": 0}, "services": []})";
+    {
+        Component_singleton component(false, path);
+        auto* udp = dynamic_cast<Udp_transport*>(&component.runtime()->transport());
+        ASSERT_NE(udp, nullptr);
+        EXPECT_EQ(udp->deployment().client_id, 0x1234);
+    }
+    {
+        Component_singleton component(true, path);
+        EXPECT_NE(dynamic_cast<Local_transport*>(&component.runtime()->transport()), nullptr);
+    }
+    std::ofstream(path) << R"({"unicast": "127.0.0.1"})";
+    try {
+        Component_singleton component(false, path);
+        FAIL() << "no error";
+    } catch (const Deployment_error& error) {
+        EXPECT_EQ(std::string(error.what()), path + ": client_id: missing");
+    }
+}
+
+}  // namespace
+}  // namespace rk::com::runtime::someip

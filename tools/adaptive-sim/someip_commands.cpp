@@ -1,0 +1,191 @@
+// The commands that talk SOME/IP to a running Wardex: the diagnostic
+// tester's Read and Cancel of the data identifier, and the diagnostic event
+// manager's InitMonitor and its subscription to the monitor's verdicts.
+#include "adaptive-sim/commands.h"
+#include "adaptive-sim/event_output.h"
+#include "adaptive-sim/someip_client.h"
+
+#include "rk/com/someip/serialization/deserializer.h"
+#include "rk/com/someip/serialization/serializer.h"
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace adaptive_sim {
+
+using rk::com::runtime::someip::Deployment;
+using rk::com::runtime::someip::Udp_transport;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const char* const kDataIdentifier = "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets";
+const char* const kDiagnosticMonitor = "rk::dm::dem::DiagnosticMonitor";
+
+struct Read_output {
+    std::array<std::uint8_t, 1> count{};
+    std::vector<std::uint8_t> data;
+
+    template <typename F>
+    void visit_fields(F&& f) {
+        f(count);
+        f(data);
+    }
+    template <typename F>
+    void visit_fields(F&& f) const {
+        f(count);
+        f(data);
+    }
+};
+
+Bytes empty_meta_information() {
+    auto bytes = std::make_shared<Bytes>();
+    rk::com::someip::serialization::Serializer(bytes).serialize(std::map<std::string, std::string>{});
+    return *bytes;
+}
+
+int report_failure(const char* what, const Call_result& result) {
+    std::fprintf(stderr, "%s failed: return code 0x%02X%s%s\n", what, result.code,
+                 result.payload.empty() ? "" : ", data ", hex_bytes(result.payload).c_str());
+    return 1;
+}
+
+}  // namespace
+
+int run_did_read(const Arguments& arguments) {
+    if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
+    Udp_transport transport(sim_deployment());
+    const auto result = call(transport, kDataIdentifier, "1", 1, empty_meta_information());
+    if (result.code != 0) return report_failure("Read", result);
+    Read_output output;
+    try {
+        rk::com::someip::serialization::Deserializer deserializer(result.payload);
+        deserializer.deserialize(output);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "Read answer cannot be decoded (%s): %s\n", error.what(), hex_bytes(result.payload).c_str());
+        return 1;
+    }
+    std::printf("count %u data%s%s\n", output.count[0], output.data.empty() ? "" : " ", hex_bytes(output.data).c_str());
+    return 0;
+}
+
+int run_did_cancel(const Arguments& arguments) {
+    if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
+    Udp_transport transport(sim_deployment());
+    const auto result = call(transport, kDataIdentifier, "1", 0, empty_meta_information());
+    if (result.code != 0) return report_failure("Cancel", result);
+    std::printf("cancelled\n");
+    return 0;
+}
+
+int run_init_monitor(const Arguments& arguments) {
+    if (arguments.size() != 1) throw Usage_error{"needs the reason"};
+    char* end = nullptr;
+    const unsigned long reason = std::strtoul(arguments[0].c_str(), &end, 0);
+    if (end == arguments[0].c_str() || *end != '\0' || reason > 0xFF || arguments[0][0] == '-') {
+        throw Usage_error{"the reason is a number 0…255"};
+    }
+    Udp_transport transport(sim_deployment());
+    const auto result = call(transport, kDiagnosticMonitor, "479232", 0, Bytes{static_cast<std::uint8_t>(reason)});
+    if (result.code != 0) return report_failure("InitMonitor", result);
+    std::printf("monitor initialised\n");
+    return 0;
+}
+
+int run_dem_listen(const Arguments& arguments) {
+    if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGTERM);
+    // Blocked before the transport starts its threads, so they inherit it.
+    if (sigprocmask(SIG_BLOCK, &termination, nullptr) != 0) return 1;
+    Udp_transport transport(sim_deployment());
+    const rk::com::cpp_binding::Service_info monitor{tq::com::runtime::Service_id(kDiagnosticMonitor),
+                                                     tq::com::runtime::Instance_id("479232")};
+    transport.subscribe(monitor, 0, [](const tq::com::runtime::Serialized_payload& payload) {
+        const auto bytes = payload.payload();
+        if (bytes.size() != 1) {
+            print_complaint("dem", "MonitorAction of " + std::to_string(bytes.size()) + " bytes: " + hex_bytes(bytes));
+        } else if (bytes[0] == 0) {
+            print_event("dem", "monitor-action kPassed");
+        } else if (bytes[0] == 1) {
+            print_event("dem", "monitor-action kFailed");
+        } else {
+            print_event("dem", "monitor-action " + std::to_string(bytes[0]));
+        }
+    });
+    // Asks for the monitor at once rather than waiting for its next offer.
+    transport.find(monitor.service_id(), monitor.instance_id());
+    std::fprintf(stderr, "dem: listening for MonitorAction\n");
+    int signal = 0;
+    sigwait(&termination, &signal);
+    return 0;
+}
+
+Deployment sim_deployment() {
+    auto deployment = rk::com::runtime::someip::process_deployment("");
+    deployment.client_id = kTesterClientId;
+    return deployment;
+}
+
+Call_result call(Udp_transport& transport, const std::string& interface, const std::string& instance,
+                 std::uint16_t method_id, Bytes request) {
+    using tq::com::runtime::Serialized_payload;
+    const rk::com::cpp_binding::Service_info service{tq::com::runtime::Service_id(interface),
+                                                     tq::com::runtime::Instance_id(instance)};
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<Call_result> result;
+    bool offered = false;
+    transport.set_availability_handler([&](const rk::com::cpp_binding::Service_info& which, bool available) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (which == service) offered = available;
+        done.notify_all();
+    });
+    {
+        // find asks the others for the instance while it is not known.
+        const auto until = std::chrono::steady_clock::now() + transport.deployment().call_timeout;
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!offered && std::chrono::steady_clock::now() < until) {
+            lock.unlock();
+            const bool found = !transport.find(service.service_id(), service.instance_id()).empty();
+            lock.lock();
+            if (found) break;
+            done.wait_for(lock, std::chrono::milliseconds(100), [&] { return offered; });
+        }
+    }
+    transport.set_availability_handler(nullptr);
+    transport.send_request(
+        service,
+        method_id, 1, Serialized_payload(Serialized_payload::someip, std::make_shared<Bytes>(std::move(request))),
+        [&](std::uint8_t code, Serialized_payload payload) {
+            std::lock_guard<std::mutex> lock(mutex);
+            result = Call_result{code, payload.payload()};
+            done.notify_all();
+        });
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait(lock, [&] { return result.has_value(); });
+    return *result;
+}
+
+std::string hex_bytes(const Bytes& bytes) {
+    std::string text;
+    char digits[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(digits, sizeof digits, i == 0 ? "%02x" : " %02x", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+}  // namespace adaptive_sim
