@@ -13,9 +13,11 @@ choice and a discovery port and group of this run's own.
 import json
 import os
 import pty
+import random
 import re
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -517,6 +519,81 @@ class WardexUnderFaults(ProcessCase):
         print("10000 applications: supervising %.2f s after the start, all names subscribed at %.2f s, "
               "exit %.3f s after SIGTERM" % (supervising - started, subscribed - started, stopped - sent))
         self.assertLess(subscribed - started, 120)
+
+
+    def test_MalformedSomeipFloodLeavesReadsServed(self):
+        with open(DEPLOYMENT) as file:
+            deployment = json.load(file)
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        probe.bind(("127.0.0.1", 0))
+        did_port = probe.getsockname()[1]
+        probe.close()
+        for service in deployment["services"]:
+            if service["service_id"] == "0x0401":
+                service["instances"][0]["port"] = did_port
+        with open(DEPLOYMENT, "w") as file:
+            json.dump(deployment, file)
+        sd = (deployment["service_discovery"]["multicast"], deployment["service_discovery"]["port"])
+        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+
+        def read():
+            return subprocess.run([SIM, "did-read"], capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(read().stdout, "count 0 data\n")
+
+        # Given a steady stream of broken datagrams to the data identifier's
+        # endpoint and to the discovery group,
+        def header(service, method, length, message_type=0, protocol=1):
+            return struct.pack(">HHIHHBBBB", service, method, length, 0x7E57, 1, protocol, 1, message_type, 0)
+        meta = struct.pack(">I", 0)
+        broken = [b"", b"\x04", header(0x0401, 1, 4), header(0x0401, 1, 0xFFFFFFFF) + meta,
+                  header(0x0401, 1, 12) + meta + b"\x00\x00", header(0x0401, 1, 12) + meta + header(0x0401, 1, 40),
+                  header(0x0401, 1, 8 + 4 + 4096)[:16] + meta, header(0x0401, 1, 12) + struct.pack(">I", 0x7FFFFFFF)]
+        sd_payload = bytes([0xC0, 0, 0, 0]) + struct.pack(">I", 16)
+        sd_entry = bytes([0x01, 0, 0, 0x10]) + struct.pack(">HHB", 0x0401, 1, 1) + b"\x00\x00\x03" + struct.pack(">I", 0)
+        broken_sd = [header(0xFFFF, 0x8100, 8 + 4, 2)[:-0] + bytes([0xC0, 0, 0, 0]),
+                     header(0xFFFF, 0x8100, 8 + 8 + 16 + 4, 2) + sd_payload + sd_entry + struct.pack(">I", 0x100),
+                     header(0xFFFF, 0x8100, 8 + 8 + 0x1000, 2) + bytes([0xC0, 0, 0, 0]) + struct.pack(">I", 0x1000),
+                     header(0xFFFF, 0x8100, 8 + 8 + 16 + 4 + 12, 2) + sd_payload + sd_entry + struct.pack(">I", 12)
+                     + struct.pack(">HBB", 0x20, 0x04, 0) + b"\x7f\x00\x00\x01" + b"\x00\x11\x00"]
+        stop = threading.Event()
+        sent = [0]
+
+        def flood():
+            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
+            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
+            noise = random.Random(7)
+            while not stop.is_set():
+                for _ in range(20):
+                    kind = noise.randrange(4)
+                    if kind == 0:
+                        data = bytes(noise.getrandbits(8) for _ in range(noise.randrange(64)))
+                        sender.sendto(data, ("127.0.0.1", did_port))
+                    elif kind == 1:
+                        sender.sendto(noise.choice(broken), ("127.0.0.1", did_port))
+                    else:
+                        sender.sendto(noise.choice(broken_sd), sd)
+                    sent[0] += 1
+                time.sleep(0.005)
+            sender.close()
+        flooding = threading.Thread(target=flood, daemon=True)
+        flooding.start()
+        try:
+            # then correct requests are still answered, every one of them.
+            reads = 0
+            while sent[0] < 5000 or reads < 10:
+                result = read()
+                self.assertEqual((result.returncode, result.stdout), (0, "count 0 data\n"), result.stderr)
+                reads += 1
+                self.assertTrue(flooding.is_alive())
+        finally:
+            stop.set()
+            flooding.join(TIMEOUT)
+        print("%d broken datagrams sent while %d Read calls were answered" % (sent[0], reads))
+        self.assertIsNone(wardex.process.poll())
+        self.assertEqual(wardex.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -27,6 +27,10 @@ const std::vector<Command>& commands() {
         {"init-monitor", "<reason>", "call InitMonitor of the DTC monitor over SOME/IP", run_init_monitor},
         {"dem-listen", "", "subscribe to the DTC monitor's verdicts and print each until SIGINT or SIGTERM",
          run_dem_listen},
+        {"diag-load", "[--clients C] [--rate N] [--init-rate M] [--seconds S]",
+         "Read from C testers at N calls a second in all and InitMonitor at M a second, for S seconds; "
+         "prints each distinct Read answer with how often it came",
+         run_diag_load},
     };
     return list;
 }

@@ -41,5 +41,6 @@ int run_did_read(const Arguments& arguments);
 int run_did_cancel(const Arguments& arguments);
 int run_init_monitor(const Arguments& arguments);
 int run_dem_listen(const Arguments& arguments);
+int run_diag_load(const Arguments& arguments);
 
 }  // namespace adaptive_sim

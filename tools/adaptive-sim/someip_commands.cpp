@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <condition_variable>
 #include <cstdio>
@@ -19,6 +20,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 
 namespace adaptive_sim {
 
@@ -99,6 +102,113 @@ int run_init_monitor(const Arguments& arguments) {
     if (result.code != 0) return report_failure("InitMonitor", result);
     std::printf("monitor initialised\n");
     return 0;
+}
+
+namespace {
+
+struct Load_tally {
+    std::map<std::pair<std::uint8_t, Bytes>, unsigned long> answers;
+    std::map<std::uint8_t, unsigned long> failed_codes;
+    unsigned long undecodable = 0;
+    unsigned long calls = 0;
+};
+
+// Calls at `per_second` on a grid of due times until `end`, one call at a time.
+template <typename Call>
+void paced(double per_second, std::chrono::steady_clock::time_point end, Call&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / per_second));
+    for (long long i = 0;; ++i) {
+        const auto due = start + period * i;
+        if (due >= end) return;
+        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
+        call();
+    }
+}
+
+}  // namespace
+
+int run_diag_load(const Arguments& arguments) {
+    Arguments rest = arguments;
+    const unsigned long clients = take_number_option(rest, "--clients", 4);
+    const unsigned long rate = take_number_option(rest, "--rate", 1000);
+    const unsigned long init_rate = take_number_option(rest, "--init-rate", 10);
+    const unsigned long seconds = take_number_option(rest, "--seconds", 10);
+    if (!rest.empty()) throw Usage_error{"unexpected argument " + rest.front()};
+    if (clients == 0 || clients > 64 || rate == 0) throw Usage_error{"needs 1 to 64 clients and a rate"};
+
+    // Every client is a transport of its own: its own socket and session ids.
+    std::vector<std::unique_ptr<Udp_transport>> transports;
+    for (unsigned long i = 0; i <= clients; ++i) transports.push_back(std::make_unique<Udp_transport>(sim_deployment()));
+    const Bytes request = empty_meta_information();
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+
+    std::vector<Load_tally> tallies(clients + 1);
+    std::vector<std::thread> threads;
+    for (unsigned long i = 0; i < clients; ++i) {
+        threads.emplace_back([&, i] {
+            Load_tally& tally = tallies[i];
+            paced(static_cast<double>(rate) / static_cast<double>(clients), end, [&] {
+                ++tally.calls;
+                const auto result = call(*transports[i], kDataIdentifier, "1", 1, request);
+                if (result.code != 0) {
+                    ++tally.failed_codes[result.code];
+                    return;
+                }
+                Read_output output;
+                try {
+                    rk::com::someip::serialization::Deserializer deserializer(result.payload);
+                    deserializer.deserialize(output);
+                } catch (const std::exception&) {
+                    ++tally.undecodable;
+                    return;
+                }
+                ++tally.answers[{output.count[0], output.data}];
+            });
+        });
+    }
+    if (init_rate != 0) {
+        threads.emplace_back([&] {
+            Load_tally& tally = tallies[clients];
+            std::uint8_t reason = 0;
+            paced(static_cast<double>(init_rate), end, [&] {
+                ++tally.calls;
+                const auto result = call(*transports[clients], kDiagnosticMonitor, "479232", 0, Bytes{reason});
+                reason = static_cast<std::uint8_t>((reason + 1) % 3);
+                if (result.code != 0) ++tally.failed_codes[result.code];
+            });
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    Load_tally reads;
+    for (unsigned long i = 0; i < clients; ++i) {
+        reads.calls += tallies[i].calls;
+        reads.undecodable += tallies[i].undecodable;
+        for (const auto& entry : tallies[i].answers) reads.answers[entry.first] += entry.second;
+        for (const auto& entry : tallies[i].failed_codes) reads.failed_codes[entry.first] += entry.second;
+    }
+    unsigned long answered = 0;
+    for (const auto& entry : reads.answers) {
+        answered += entry.second;
+        std::printf("answer %lu count %u data%s%s\n", entry.second, entry.first.first,
+                    entry.first.second.empty() ? "" : " ", hex_bytes(entry.first.second).c_str());
+    }
+    for (const auto& entry : reads.failed_codes) std::printf("read-failed %lu code 0x%02X\n", entry.second, entry.first);
+    if (reads.undecodable != 0) std::printf("read-undecodable %lu\n", reads.undecodable);
+    const Load_tally& inits = tallies[clients];
+    unsigned long init_failed = 0;
+    for (const auto& entry : inits.failed_codes) {
+        init_failed += entry.second;
+        std::printf("init-failed %lu code 0x%02X\n", entry.second, entry.first);
+    }
+    std::printf("diag-load: %lu Read calls in %.1f s (%.0f a second) from %lu clients, %lu answered; "
+                "%lu InitMonitor calls, %lu answered\n",
+                reads.calls, took, took > 0 ? static_cast<double>(reads.calls) / took : 0.0, clients, answered,
+                inits.calls, inits.calls - init_failed);
+    return answered == reads.calls && init_failed == 0 ? 0 : 1;
 }
 
 int run_dem_listen(const Arguments& arguments) {
