@@ -103,11 +103,14 @@ class Output:
     def wait_for(self, predicate, timeout=TIMEOUT, start=0):
         """Index of the first line from start on that satisfies predicate."""
         deadline = time.monotonic() + timeout
+        index = start
         with self.cond:
             while True:
-                for index in range(start, len(self.lines)):
+                # Only the lines that came since the last look.
+                for index in range(index, len(self.lines)):
                     if predicate(self.lines[index][1]):
                         return index
+                index = max(index, start, len(self.lines))
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise AssertionError("not seen within %.0f s; last lines:\n%s" % (
