@@ -253,7 +253,9 @@ Deployment parse_deployment(const std::string& text, const std::string& origin) 
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // A number too large for a double is the library's out_of_range, not
+        // a parse error; the file is refused the same way.
         throw Deployment_error(origin + ": not valid JSON: " + error.what());
     }
     r.object(document, "(document)");

@@ -121,6 +121,8 @@ TEST(DeploymentFile, AWrongFileNamesTheFileAndTheKey) {
               "f.json: services[0].instances: expected an array");
     EXPECT_EQ(error_of("{\"unicast\": ").rfind("f.json: not valid JSON: ", 0), 0u);
     EXPECT_EQ(error_of("[]"), "f.json: (document): expected an object");
+    EXPECT_EQ(error_of(with(minimal, R"("client_id": 7)", R"("client_id": 1E400)")),
+              "f.json: not valid JSON: [json.exception.out_of_range.406] number overflow parsing '1E400'");
 }
 
 TEST(DeploymentFile, AMissingFileIsAnErrorNamingIt) {
