@@ -338,43 +338,6 @@ TEST(HexText, DecodesIdentifiersAsWritten) {
     EXPECT_EQ(hex_value('x'), 0);
 }
 
-// --- verdicts
-
-using Verdicts = Monitor_test;
-
-std::vector<std::string> verdictsIn(const std::vector<std::string>& journal) {
-    std::vector<std::string> verdicts;
-    for (const auto& entry : journal) {
-        if (entry.rfind("verdict ", 0) == 0) verdicts.push_back(entry);
-    }
-    return verdicts;
-}
-
-TEST_F(Verdicts, PassedWhenEmptyNoneAfterRegistrationFailedFromDtcPassedOnceHealed) {
-    EXPECT_FALSE(monitor.ageAllApplications(5000));
-    EXPECT_EQ(verdictsIn(journal()), std::vector<std::string>{"verdict kPassed"});
-
-    add("cam", 1, {}, {NT::kDTC}, "12", 1);
-    EXPECT_FALSE(monitor.ageAllApplications(5000));
-    EXPECT_EQ(verdictsIn(journal()).size(), 1u);
-
-    fail("cam");
-    EXPECT_EQ(logged("SendMonitorAction").at(0).arguments,
-              Args{text("SendMonitorAction DTC kFailed because of cam...")});
-    EXPECT_EQ(verdictsIn(journal()),
-              (std::vector<std::string>{"verdict kPassed", "verdict kFailed"}));
-
-    // Twelve passes while erroneous and the thirteenth, in which it heals, send nothing.
-    for (int pass = 1; pass <= 13; ++pass) EXPECT_TRUE(monitor.ageAllApplications(5000)) << pass;
-    EXPECT_EQ(verdictsIn(journal()).size(), 2u);
-
-    monitor.ageAllApplications(5000);
-    monitor.ageAllApplications(5000);
-    EXPECT_EQ(verdictsIn(journal()),
-              (std::vector<std::string>{"verdict kPassed", "verdict kFailed", "verdict kPassed",
-                                        "verdict kPassed"}));
-}
-
 // --- lifetime of records
 
 using RecordLifetime = Monitor_test;
