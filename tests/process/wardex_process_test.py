@@ -371,6 +371,32 @@ class WardexProcess(ProcessCase):
         self.assertEqual(platform.count("exec restart App1"), 0)
         self.assertEqual(wardex.stop(), 0)
 
+    def read_measured_values(self):
+        result = subprocess.run([SIM, "did-read"], check=True, stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+        return result.stdout.decode().strip()
+
+    def test_MeasuredValuesAreReadOverSomeIpAndLeaveWhenHealed(self):
+        first = application("App1", "App1_CB", allowed=100, healing=0, errors=("Messwert",))
+        second = dict(application("App2", "App2_CB", allowed=100, healing=1, errors=("Messwert",)), SWID="ABCDEF")
+        self.install({"DIDs": [{"Apps": [first, second]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+        self.assertEqual(self.read_measured_values(), "count 0 data")
+        # Right after an aging pass, so both failures are counted before the next one.
+        index, _ = wardex.wait_for_message("debug", "Listening for signals ")
+        self.inject("App1_CB")
+        wardex.wait_for_message("info", "Messwert for  App1 is added. (SWID: 0x1234string to hex:  18 52 ).")
+        self.inject("App2_CB")
+        wardex.wait_for_message("info", "Messwert for  App2 is added. (SWID: ABCDEFstring to hex:  171 205 ).")
+        # In list order, whatever the order of the failures.
+        self.assertEqual(self.read_measured_values(), "count 2 data 12 34 ab cd ef")
+        # App1 heals at the next pass (healing time 0); App2 needs a minute.
+        wardex.wait_for_message("debug", "Application  App1  got well again", start=index)
+        self.assertEqual(self.read_measured_values(), "count 1 data ab cd ef")
+        self.assertEqual(platform.count("exec restart App1"), 0)
+        self.assertEqual(wardex.stop(), 0)
+
     def test_DtcVerdictsReachTheDiagnosticEventManager(self):
         self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=100, healing=0, errors=("DTC",))]}]})
         platform, wardex = self.start()

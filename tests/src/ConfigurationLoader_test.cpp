@@ -132,15 +132,12 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
 
 TEST_F(ConfigurationLoader, HostNameKeepsEverythingButATrailingCarriageReturn) {
     std::string host;
-    writeHost(" qemu-arm64 \r\n");
-    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
-    EXPECT_EQ(host, " qemu-arm64 ");
-    writeHost("qemu-arm64\r\r");
-    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
-    EXPECT_EQ(host, "qemu-arm64\r");
-    writeHost("");
-    EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
-    EXPECT_EQ(host, "");
+    for (const auto& [content, expected] : std::vector<std::pair<std::string, std::string>>{
+             {" qemu-arm64 \r\n", " qemu-arm64 "}, {"qemu-arm64\r\r", "qemu-arm64\r"}, {"", ""}}) {
+        writeHost(content);
+        EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
+        EXPECT_EQ(host, expected);
+    }
     host = "unchanged";
     EXPECT_FALSE(get_hostname_of_partition(host, folder_ + "/missing"));
     EXPECT_EQ(host, "unchanged");

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,66 +64,48 @@ TEST(FollowUp, InstalledBeforeTheValueRunsInTheFulfillingThreadWithTheValueVisib
     EXPECT_TRUE(next.is_ready());
 }
 
-// Run many times, also under ThreadSanitizer: whichever side comes first, the
-// follow-up runs exactly once.
-TEST(FollowUp, RacingThenAgainstSetValueRunsTheFollowUpExactlyOnce) {
-    for (int round = 0; round < 2000; ++round) {
-        Promise<int> promise;
-        auto future = promise.get_future();
-        std::atomic<int> runs{0};
-        std::atomic<int> value{0};
-        std::atomic<bool> go{false};
-        std::thread producer([&] {
-            while (!go.load()) {
-            }
-            promise.set_value(round);
-        });
-        std::thread consumer([&] {
-            while (!go.load()) {
-            }
-            future.then([&](Future<int> ready) {
-                value = ready.get();
-                ++runs;
-            });
-        });
-        go = true;
-        producer.join();
-        consumer.join();
-        ASSERT_EQ(runs.load(), 1) << "round " << round;
-        ASSERT_EQ(value.load(), round);
-    }
-}
-
-TEST(FollowUp, RacingThenAgainstAnAbandonedPromiseRunsTheFollowUpOnceWithBrokenPromise) {
+// Runs `side` and then() from two threads at once, many times (also under
+// ThreadSanitizer): whichever comes first, the follow-up runs exactly once and
+// sees what `side` left.
+void race_then_against(const std::function<void(std::unique_ptr<Promise<int>>&, int)>& side,
+                       const std::function<bool(Future<int>&, int)>& saw_it) {
     for (int round = 0; round < 2000; ++round) {
         auto promise = std::make_unique<Promise<int>>();
         auto future = promise->get_future();
         std::atomic<int> runs{0};
-        std::atomic<bool> broken{false};
+        std::atomic<bool> seen{false};
         std::atomic<bool> go{false};
-        std::thread abandoner([&] {
+        std::thread fulfiller([&] {
             while (!go.load()) {
             }
-            promise.reset();
+            side(promise, round);
         });
         std::thread consumer([&] {
             while (!go.load()) {
             }
             future.then([&](Future<int> ready) {
-                try {
-                    ready.get();
-                } catch (const std::future_error& error) {
-                    broken = error.code() == std::future_errc::broken_promise;
-                }
+                seen = saw_it(ready, round);
                 ++runs;
             });
         });
         go = true;
-        abandoner.join();
+        fulfiller.join();
         consumer.join();
         ASSERT_EQ(runs.load(), 1) << "round " << round;
-        ASSERT_TRUE(broken.load()) << "round " << round;
+        ASSERT_TRUE(seen.load()) << "round " << round;
     }
+}
+
+TEST(FollowUp, RacingThenAgainstSetValueRunsTheFollowUpExactlyOnce) {
+    race_then_against([](auto& promise, int round) { promise->set_value(round); },
+                      [](Future<int>& ready, int round) { return ready.get() == round; });
+}
+
+TEST(FollowUp, RacingThenAgainstAnAbandonedPromiseRunsTheFollowUpOnceWithBrokenPromise) {
+    race_then_against([](auto& promise, int) { promise.reset(); },
+                      [](Future<int>& ready, int) {
+                          return error_code_of([&] { ready.get(); }) == std::future_errc::broken_promise;
+                      });
 }
 
 TEST(FollowUp, AbandonedPromiseRunsAnInstalledFollowUpOnceWithBrokenPromise) {

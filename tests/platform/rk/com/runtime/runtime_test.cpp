@@ -83,6 +83,15 @@ std::unique_ptr<Rport> find_and_connect() {
     return std::make_unique<Rport>(handles.front(), description);
 }
 
+// The return code a call is answered with, or nothing after the time-out.
+std::optional<std::uint8_t> code_of_call(Rport& rport, Payload_buffer request) {
+    std::promise<std::uint8_t> code;
+    rport.call_method(0, bytes(std::move(request)), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
+    auto answered = code.get_future();
+    if (answered.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return std::nullopt;
+    return answered.get();
+}
+
 class InProcess : public ::testing::Test {
 protected:
     Component_singleton component{true, ""};
@@ -119,11 +128,7 @@ TEST_F(InProcess, WithdrawnServiceBecomesUnavailableAndCallsAreAnsweredNotAvaila
     provider.port.stop_offer();
     provider.dispatcher.stop();
     EXPECT_FALSE(rport->service_available());
-    std::promise<std::uint8_t> code;
-    rport->call_method(0, bytes({1}), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
-    auto answered = code.get_future();
-    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(answered.get(), 0xFF);
+    EXPECT_EQ(code_of_call(*rport, {1}), 0xFF);
     EXPECT_EQ(provider.calls.load(), 0);
 }
 
@@ -166,11 +171,7 @@ TEST(Lifetime, PortsAndDispatcherOutliveTheComponent) {
     component.reset();
     EXPECT_THROW(Component_singleton::get_thread_pool_factory(), std::logic_error);
     // Still working on the runtime they took at construction.
-    std::promise<std::uint8_t> code;
-    rport->call_method(0, bytes({1}), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
-    auto answered = code.get_future();
-    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(answered.get(), 0);
+    EXPECT_EQ(code_of_call(*rport, {1}), 0);
     rport.reset();
     provider.reset();
 }

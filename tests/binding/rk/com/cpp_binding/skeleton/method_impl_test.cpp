@@ -4,6 +4,7 @@
 
 #include "rk/com/cpp_binding/skeleton/method_impl.h"
 
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -153,37 +154,29 @@ TEST_F(Requests, ApplicationErrorAnswersWithItsCodeAndItsOwnData) {
                                       R"("2_data":{"1_string":"Exception: Calculator::Lookup_failed::3"}})");
 }
 
-TEST_F(Requests, OtherExceptionInTheFutureStillAnswersRequestFailed) {
-    skeleton.lookup_handler = [](const Meta&) {
-        return failed<Summary>(std::make_exception_ptr(std::length_error("table too long")));
+TEST_F(Requests, OtherFailuresOfTheResultStillAnswerRequestFailed) {
+    using Handler = std::function<tq::com::Future<Summary>(const Meta&)>;
+    const std::vector<std::pair<Handler, const char*>> cases{
+        {[](const Meta&) { return failed<Summary>(std::make_exception_ptr(std::length_error("table too long"))); },
+         R"({"1_string":"table too long"})"},
+        {[](const Meta&) { return tq::com::Promise<Summary>().get_future(); }, nullptr},
+        {[](const Meta&) { return failed<Summary>(std::make_exception_ptr(42)); }, nullptr},
+        {[](const Meta&) -> tq::com::Future<Summary> { throw 42; }, nullptr},
     };
-    const auto reply = call(Calculator::Lookup::id, lookup_a_b);
-    EXPECT_EQ(reply.return_code, 0x80);
-    EXPECT_TRUE(reply.payload.empty());
-    const auto process = incidents("Method_call_request_process");
-    ASSERT_EQ(process.size(), 2u);
-    EXPECT_EQ(process[1].text(), process_text(R"({"1_string":"table too long"})"));
-    EXPECT_TRUE(incidents("Method_call_response_tx").empty());
-    EXPECT_TRUE(incidents("Method_call_request_exception").empty());
-}
-
-TEST_F(Requests, AbandonedPromiseAnswersRequestFailed) {
-    skeleton.lookup_handler = [](const Meta&) {
-        tq::com::Promise<Summary> promise;
-        return promise.get_future();
-    };
-    const auto reply = call(Calculator::Lookup::id, lookup_a_b);
-    EXPECT_EQ(reply.return_code, 0x80);
-    EXPECT_TRUE(reply.payload.empty());
-}
-
-TEST_F(Requests, NonStandardExceptionStillGetsAnAnswer) {
-    skeleton.lookup_handler = [](const Meta&) {
-        return failed<Summary>(std::make_exception_ptr(42));
-    };
-    EXPECT_EQ(call(Calculator::Lookup::id, lookup_a_b).return_code, 0x80);
-    skeleton.lookup_handler = [](const Meta&) -> tq::com::Future<Summary> { throw 42; };
-    EXPECT_EQ(call(Calculator::Lookup::id, lookup_a_b).return_code, 0x80);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        capture.clear();
+        skeleton.lookup_handler = cases[i].first;
+        const auto reply = call(Calculator::Lookup::id, lookup_a_b);
+        EXPECT_EQ(reply.return_code, 0x80);
+        EXPECT_TRUE(reply.payload.empty());
+        EXPECT_TRUE(incidents("Method_call_response_tx").empty());
+        if (cases[i].second == nullptr) continue;
+        const auto process = incidents("Method_call_request_process");
+        ASSERT_EQ(process.size(), 2u);
+        EXPECT_EQ(process[1].text(), process_text(cases[i].second));
+        EXPECT_TRUE(incidents("Method_call_request_exception").empty());
+    }
 }
 
 TEST_F(Requests, ResultCompletedLaterIsAnsweredFromTheCompletingThread) {

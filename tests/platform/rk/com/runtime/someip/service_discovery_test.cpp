@@ -184,13 +184,12 @@ public:
             state->changed.notify_all();
         };
     }
-    bool wait_for_changes(std::size_t count) {
+    // Until at least so many availability changes and event bytes came.
+    bool wait_for(std::size_t changes, std::size_t events = 0) {
         std::unique_lock<std::mutex> lock(state_->mutex);
-        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->changes.size() >= count; });
-    }
-    bool wait_for_events(std::size_t count) {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] { return state_->events.size() >= count; });
+        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] {
+            return state_->changes.size() >= changes && state_->events.size() >= events;
+        });
     }
     std::vector<bool> changes() {
         std::lock_guard<std::mutex> lock(state_->mutex);
@@ -246,13 +245,13 @@ TEST(Discovery, AnInstanceIsAvailableWhileItsOfferIsLive) {
     {
         Udp_transport server(monitor_deployment(sd, 0x1002));
         server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
-        ASSERT_TRUE(observer.wait_for_changes(1));
+        ASSERT_TRUE(observer.wait_for(1));
         EXPECT_EQ(client.find(monitor.service_id(), monitor.instance_id()).size(), 1u);
         EXPECT_TRUE(client.is_available(monitor));
         EXPECT_EQ(call(client), return_code::ok);
 
         server.stop_offer(monitor);
-        ASSERT_TRUE(observer.wait_for_changes(2));
+        ASSERT_TRUE(observer.wait_for(2));
         EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty());
         EXPECT_EQ(call(client), return_code::not_available);
     }
@@ -271,8 +270,8 @@ TEST(Discovery, AFindIsAnsweredAndAnOfferRunsOutWithItsTtl) {
     Udp_transport client(monitor_deployment(sd, 0x1001));
     Observer observer(client);
     EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "the find goes out";
-    ASSERT_TRUE(observer.wait_for_changes(1)) << "the server answers the find";
-    ASSERT_TRUE(observer.wait_for_changes(2)) << "the offer's TTL runs out";
+    ASSERT_TRUE(observer.wait_for(1)) << "the server answers the find";
+    ASSERT_TRUE(observer.wait_for(2)) << "the offer's TTL runs out";
     EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
     EXPECT_FALSE(client.is_available(monitor));
 }
@@ -288,7 +287,7 @@ TEST(Discovery, EventsReachASubscribedTransportInOrderUntilItUnsubscribes) {
     ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
     const Bytes sent = {1, 0, 0, 1, 0};
     for (auto verdict : sent) server.send_event(monitor, 0, {payload_of({verdict})});
-    ASSERT_TRUE(observer.wait_for_events(sent.size()));
+    ASSERT_TRUE(observer.wait_for(0, sent.size()));
     EXPECT_EQ(observer.received(), sent);
 
     client.unsubscribe(subscription);
