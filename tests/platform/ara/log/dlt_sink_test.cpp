@@ -40,7 +40,13 @@ class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
           const fs::path& output) {
+        // Entries first win. libdlt's own exit handler trips ThreadSanitizer
+        // (libdlt is not instrumented), so a sanitized helper gets its suppressions.
         std::vector<std::string> env_strings(extra_env);
+        const char* tsan_options = std::getenv("TSAN_OPTIONS");
+        env_strings.push_back(std::string("TSAN_OPTIONS=") +
+                              (tsan_options != nullptr ? tsan_options : "") +
+                              ":suppressions=" WARDEX_TSAN_LIBDLT_SUPPRESSIONS);
         for (char** entry = environ; *entry != nullptr; ++entry) env_strings.emplace_back(*entry);
         std::vector<char*> env;
         for (auto& text : env_strings) env.push_back(text.data());
