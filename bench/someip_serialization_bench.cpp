@@ -1,12 +1,12 @@
 // Encoding and decoding of the data identifier's Read result (1 KiB of data)
 // and of a 16-entry meta-information map, each beside a plain memcpy of the
 // same encoded bytes.
+#include "orbis/services/diag/d_0401/dataidentifier_numberofecuresets_common.h"
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -19,21 +19,7 @@ using namespace rk::com::someip::serialization;
 using Bytes = std::vector<std::uint8_t>;
 using String_map = std::map<std::string, std::string>;
 
-struct Read_output {
-    std::array<std::uint8_t, 1> count{};
-    std::vector<std::uint8_t> data;
-
-    template <typename F>
-    void visit_fields(F&& f) {
-        f(count);
-        f(data);
-    }
-    template <typename F>
-    void visit_fields(F&& f) const {
-        f(count);
-        f(data);
-    }
-};
+using Read_output = orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets::Read::Output;
 
 Read_output make_read_output() {
     Read_output output;

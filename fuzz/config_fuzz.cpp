@@ -21,12 +21,17 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string base = "/tmp/fuzz_config_" + std::to_string(::getpid()) + "_";
+    // The loader reads a file; keep it in memory-backed /dev/shm where there is
+    // one, since a disk write per input costs more than the parsing.
+    static const std::string base =
+        std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz_config_" +
+        std::to_string(::getpid()) + "_";
     FILE* file = std::fopen((base + ".json").c_str(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data, 1, size, file);
     std::fclose(file);
     Counting_target target;
     readConfigurationFromJsonFile(base + "no-hostname", base, target);
+    ::unlink((base + ".json").c_str());
     return 0;
 }

@@ -1,10 +1,11 @@
 // Decodes arbitrary bytes as every value a request or reply of the provided
 // services carries: the meta-information map, the 8-bit enumerations and the
 // Read result. A decoded value must encode and decode back to itself.
+#include "orbis/services/diag/d_0401/dataidentifier_numberofecuresets_common.h"
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
+#include "rk/dm/types/dm_types.h"
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -17,26 +18,10 @@ namespace {
 using namespace rk::com::someip::serialization;
 using Bytes = std::vector<std::uint8_t>;
 
-enum class Reason : std::uint8_t {};
-enum class Action : std::uint8_t { kPassed = 0, kFailed = 1 };
-enum class Response_code : std::uint8_t {};
-
-struct Read_output {
-    std::array<std::uint8_t, 1> count{};
-    std::vector<std::uint8_t> data;
-
-    template <typename F>
-    void visit_fields(F&& f) {
-        f(count);
-        f(data);
-    }
-    template <typename F>
-    void visit_fields(F&& f) const {
-        f(count);
-        f(data);
-    }
-    bool operator==(const Read_output& other) const { return count == other.count && data == other.data; }
-};
+using Reason = rk::dm::types::InitMonitorReasonType;
+using Action = rk::dm::types::MonitorActionType;
+using Response_code = rk::dm::types::UDSResponseCodeType;
+using Read_output = orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets::Read::Output;
 
 // Malformed input may only be refused with the serializer's range errors.
 template <typename T>
