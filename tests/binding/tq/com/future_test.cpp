@@ -26,42 +26,39 @@ std::future_errc error_code_of(const std::function<void()>& action) {
     return std::future_errc{};
 }
 
-TEST(FollowUp, InstalledAfterTheValueRunsInsideThenInTheCallingThread) {
-    Promise<int> promise;
-    auto future = promise.get_future();
-    promise.set_value(7);
+// A follow-up runs in whichever thread completes the pair last: the one
+// calling then() on a ready future, or the one fulfilling the promise.
+TEST(FollowUp, RunsInTheThreadThatCompletesThePairWithTheValueVisible) {
+    Promise<int> early;
+    early.set_value(7);
+    auto ready = early.get_future();
     std::thread::id ran_in;
     int seen = 0;
-    auto next = future.then([&](Future<int> ready) {
+    auto after = ready.then([&](Future<int> value) {
         ran_in = std::this_thread::get_id();
-        seen = ready.get();
+        seen = value.get();
     });
     EXPECT_EQ(seen, 7);
     EXPECT_EQ(ran_in, std::this_thread::get_id());
-    EXPECT_FALSE(future.valid());
-    EXPECT_TRUE(next.is_ready());
-    EXPECT_NO_THROW(next.get());
-}
+    EXPECT_FALSE(ready.valid());
+    EXPECT_NO_THROW(after.get());
 
-TEST(FollowUp, InstalledBeforeTheValueRunsInTheFulfillingThreadWithTheValueVisible) {
-    Promise<std::string> promise;
-    auto future = promise.get_future();
-    std::thread::id ran_in;
-    std::string seen;
-    auto next = future.then([&](Future<std::string> ready) {
+    Promise<std::string> late;
+    std::string text;
+    auto before = late.get_future().then([&](Future<std::string> value) {
         ran_in = std::this_thread::get_id();
-        seen = ready.get();
+        text = value.get();
     });
-    EXPECT_FALSE(next.is_ready());
+    EXPECT_FALSE(before.is_ready());
     std::thread::id fulfiller;
     std::thread thread([&] {
         fulfiller = std::this_thread::get_id();
-        promise.set_value("reply");
+        late.set_value("reply");
     });
     thread.join();
-    EXPECT_EQ(seen, "reply");
+    EXPECT_EQ(text, "reply");
     EXPECT_EQ(ran_in, fulfiller);
-    EXPECT_TRUE(next.is_ready());
+    EXPECT_TRUE(before.is_ready());
 }
 
 // Runs `side` and then() from two threads at once, many times (also under
@@ -124,19 +121,7 @@ TEST(FollowUp, AbandonedPromiseRunsAnInstalledFollowUpOnceWithBrokenPromise) {
     EXPECT_TRUE(next.is_ready());
 }
 
-TEST(FollowUp, ExceptionOfTheFollowUpBecomesTheResultOfThen) {
-    Promise<int> promise;
-    auto next = promise.get_future().then([](Future<int>) { throw std::runtime_error("follow-up failed"); });
-    promise.set_value(1);
-    try {
-        next.get();
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "follow-up failed");
-    }
-}
-
-TEST(FollowUp, StoredExceptionReachesTheFollowUp) {
+TEST(FollowUp, StoredExceptionReachesTheFollowUpAndItsOwnBecomesTheResultOfThen) {
     Promise<int> promise;
     std::string text;
     auto next = promise.get_future().then([&](Future<int> ready) {
@@ -145,21 +130,16 @@ TEST(FollowUp, StoredExceptionReachesTheFollowUp) {
         } catch (const std::exception& error) {
             text = error.what();
         }
+        throw std::runtime_error("follow-up failed");
     });
     promise.set_exception(std::make_exception_ptr(std::logic_error("no reply")));
     EXPECT_EQ(text, "no reply");
-}
-
-TEST(DestroyHandler, RunsOnceWhenTheFutureIsDestroyed) {
-    Promise<void> promise;
-    int runs = 0;
-    promise.set_future_dtor_handler([&] { ++runs; });
-    {
-        auto future = promise.get_future();
-        auto moved = std::move(future);
-        EXPECT_EQ(runs, 0);
+    try {
+        next.get();
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "follow-up failed");
     }
-    EXPECT_EQ(runs, 1);
 }
 
 TEST(DestroyHandler, TravelsToTheEndOfAThenChain) {
@@ -173,7 +153,7 @@ TEST(DestroyHandler, TravelsToTheEndOfAThenChain) {
     EXPECT_EQ(runs, 0) << "the intermediate futures ran their follow-ups and were destroyed";
     {
         Future<void> last = std::move(third);
-        EXPECT_EQ(runs, 0);
+        EXPECT_EQ(runs, 0) << "a moved-from future does not run it";
     }
     EXPECT_EQ(runs, 1);
 }
@@ -184,39 +164,31 @@ TEST(DestroyHandler, ExceptionOfTheHandlerIsSwallowed) {
     EXPECT_NO_THROW({ auto future = promise.get_future(); });
 }
 
-TEST(Misuse, SecondSetValueThrowsAlreadySatisfiedAndRunsNoHandler) {
+TEST(Misuse, EachMisuseThrowsItsFutureErrorAndRunsNoHandlerTwice) {
     Promise<int> promise;
     int runs = 0;
-    auto next = promise.get_future().then([&](Future<int>) { ++runs; });
+    auto future = promise.get_future();
+    auto next = future.then([&](Future<int> ready) {
+        ++runs;
+        EXPECT_EQ(ready.get(), 1);
+        EXPECT_EQ(error_code_of([&] { ready.get(); }), std::future_errc::no_state);
+        EXPECT_FALSE(ready.is_ready());
+    });
     promise.set_value(1);
     EXPECT_EQ(error_code_of([&] { promise.set_value(2); }), std::future_errc::promise_already_satisfied);
     EXPECT_EQ(error_code_of([&] { promise.set_exception(std::make_exception_ptr(std::runtime_error("x"))); }),
               std::future_errc::promise_already_satisfied);
+    EXPECT_EQ(error_code_of([&] { promise.get_future(); }), std::future_errc::future_already_retrieved);
     EXPECT_EQ(runs, 1);
-}
-
-TEST(Misuse, SecondGetThrowsNoState) {
-    Promise<int> promise;
-    auto future = promise.get_future();
-    promise.set_value(3);
-    EXPECT_EQ(future.get(), 3);
-    EXPECT_EQ(error_code_of([&] { future.get(); }), std::future_errc::no_state);
-    EXPECT_FALSE(future.valid());
-    EXPECT_FALSE(future.is_ready());
-}
-
-TEST(Misuse, MovedFromObjectsThrowNoState) {
-    Promise<int> promise;
-    Promise<int> other(std::move(promise));
-    EXPECT_EQ(error_code_of([&] { promise.get_future(); }), std::future_errc::no_state);
-    EXPECT_EQ(error_code_of([&] { promise.set_value(1); }), std::future_errc::no_state);
-    EXPECT_EQ(error_code_of([&] { promise.set_future_dtor_handler([] {}); }), std::future_errc::no_state);
-    auto future = other.get_future();
-    EXPECT_EQ(error_code_of([&] { other.get_future(); }), std::future_errc::future_already_retrieved);
-    auto moved = std::move(future);
     EXPECT_EQ(error_code_of([&] { future.then([](Future<int>) {}); }), std::future_errc::no_state);
     EXPECT_EQ(error_code_of([&] { future.get(); }), std::future_errc::no_state);
-    EXPECT_TRUE(moved.valid());
+
+    Promise<int> moved_from;
+    Promise<int> other(std::move(moved_from));
+    EXPECT_EQ(error_code_of([&] { moved_from.get_future(); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { moved_from.set_value(1); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { moved_from.set_future_dtor_handler([] {}); }), std::future_errc::no_state);
+    EXPECT_TRUE(other.get_future().valid());
 }
 
 }  // namespace

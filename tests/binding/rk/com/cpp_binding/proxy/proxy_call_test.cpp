@@ -75,7 +75,7 @@ protected:
     }
 };
 
-TEST_F(ProxyWithFakeRemote, FindServiceReturnsOnlyTheOfferedInstanceAndLogsItsHandleList) {
+TEST_F(ProxyWithFakeRemote, FindServiceReturnsOnlyTheOfferedInstanceAndTheProxyLogsItsConstruction) {
     const std::string head =
         R"({"1_incident":{"1_id":"Find_service","2_service_id":{"1_id":"Service_id","2_char const*":"wardex::test::Calculator"},)"
         R"("3_instance_id":{"1_id":"Instance_id","2_string":"1"}},"2_data":{"1_vector":[)";
@@ -95,21 +95,14 @@ TEST_F(ProxyWithFakeRemote, FindServiceReturnsOnlyTheOfferedInstanceAndLogsItsHa
     EXPECT_EQ(records[1].text(), head + R"({"1_id":"Service_handle",)"
                                         R"("2_service_id":{"1_id":"Service_id","string":"wardex::test::Calculator"},)"
                                         R"("3_instance_id":{"1_id":"Instance_id","2_string":"1"}}]}})");
-}
-
-TEST_F(ProxyWithFakeRemote, ConstructionLogsTheProxyWithItsServiceAndCompileOptions) {
-    transport->add_remote_instance(remote);
-    const auto handles = CalculatorProxy::FindService(Instance_id("1"));
-    ASSERT_EQ(handles.size(), 1u);
 
     CalculatorProxy proxy(handles.front());
-
     EXPECT_EQ(proxy.port_link().service_info(), remote);
-    const auto records = records_of(capture, "CPRT");
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].level, LogLevel::kInfo);
-    EXPECT_EQ(records[0].text(), incident_head("Service_proxy_constructed") +
-                                     R"(,"4_struct4bytes":"1","5_utf8simple":"1"}})");
+    const auto constructed = records_of(capture, "CPRT");
+    ASSERT_EQ(constructed.size(), 1u);
+    EXPECT_EQ(constructed[0].level, LogLevel::kInfo);
+    EXPECT_EQ(constructed[0].text(), incident_head("Service_proxy_constructed") +
+                                         R"(,"4_struct4bytes":"1","5_utf8simple":"1"}})");
 }
 
 TEST_F(ProxyWithFakeRemote, CallWhileTheInstanceIsNotAvailableThrowsAtOnceAndSendsNothing) {
@@ -155,7 +148,6 @@ TEST_F(ProxyWithFakeRemote, CallSendsTheEncodedArgumentsAndTheReplyFulfilsTheFut
 struct Failed_reply {
     std::uint8_t code;
     const char* incident;
-    LogLevel level;
     const char* text;
     bool not_available;
     std::uint8_t transport_code;
@@ -163,12 +155,11 @@ struct Failed_reply {
 
 TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirIncident) {
     const Failed_reply cases[] = {
-        {0x81, "Method_call_request_err", LogLevel::kError, "Transport exception", false, 0x81},
-        {0x82, "Method_call_request_err", LogLevel::kError, "Transport exception", false, 0x82},
-        {0x86, "Method_call_request_err", LogLevel::kError, "Transport exception", false, 0x86},
-        {0xFF, "Method_call_request_err", LogLevel::kError, "Service not available exception", true, 0},
-        {0x01, "Method_call_response_invalid_code", LogLevel::kError, "Transport exception", false, 0x8A},
-        {0x80, "Method_call_response_invalid_code", LogLevel::kError, "Transport exception", false, 0x8A},
+        {0x81, "Method_call_request_err", "Transport exception", false, 0x81},
+        {0x86, "Method_call_request_err", "Transport exception", false, 0x86},
+        {0xFF, "Method_call_request_err", "Service not available exception", true, 0},
+        {0x01, "Method_call_response_invalid_code", "Transport exception", false, 0x8A},
+        {0x80, "Method_call_response_invalid_code", "Transport exception", false, 0x8A},
     };
     auto proxy = connect();
     ASSERT_TRUE(proxy);
@@ -187,7 +178,7 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
         const auto records = records_of(capture, "CPRT");
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(records_seen_by_follow_up, 2u);
-        EXPECT_EQ(records[1].level, c.level);
+        EXPECT_EQ(records[1].level, LogLevel::kError);
         EXPECT_EQ(records[1].text(), incident_head(c.incident) + R"(,"4_method_id":0,"5_error_code":)" +
                                          std::to_string(c.code) + R"(},"2_data":{"1_string":")" + c.text +
                                          R"("}})");

@@ -47,13 +47,10 @@ private:
     ara::com::internal::skeleton::Method<Calculator::Divide> divide_;
 };
 
-class ProxyInProcess : public ::testing::Test {
-protected:
+TEST(ProxyInProcess, CallsAnInstanceOfThisProcessUntilItIsWithdrawn) {
     rk::com::runtime::Component_singleton component{true, ""};
-};
-
-TEST_F(ProxyInProcess, FindsAndCallsAnInstanceProvidedInThisProcess) {
-    Calculator_skeleton provider("1");
+    auto provider = std::make_unique<Calculator_skeleton>("1");
+    EXPECT_TRUE(CalculatorProxy::FindService(Instance_id("2")).empty());
     const auto handles = CalculatorProxy::FindService(Instance_id("1"));
     ASSERT_EQ(handles.size(), 1u);
     CalculatorProxy proxy(handles.front());
@@ -70,17 +67,8 @@ TEST_F(ProxyInProcess, FindsAndCallsAnInstanceProvidedInThisProcess) {
     } catch (const Division_by_zero& error) {
         EXPECT_EQ(error.detail, 0x31);
     }
-}
-
-TEST_F(ProxyInProcess, WithdrawnInstanceIsNoLongerFoundNorCalled) {
-    auto provider = std::make_unique<Calculator_skeleton>("1");
-    const auto handles = CalculatorProxy::FindService(Instance_id("1"));
-    ASSERT_EQ(handles.size(), 1u);
-    CalculatorProxy proxy(handles.front());
-    EXPECT_TRUE(CalculatorProxy::FindService(Instance_id("2")).empty());
 
     provider.reset();
-
     EXPECT_TRUE(CalculatorProxy::FindService(Instance_id("1")).empty());
     EXPECT_THROW(proxy.Add(1, 1), rk::com::Service_not_available_exception);
 }

@@ -1,14 +1,13 @@
 // A small provided interface for the skeleton tests: a method without result
-// (Store), a method with a generated result and an application error
-// (Lookup), and an event (Changed). The test sets the handlers before it
-// offers the service; the fixture plays the runtime with a fake transport.
+// (Store), a method with a generated result (Lookup), and an event (Changed).
+// The test sets the handlers before it offers the service; the fixture plays
+// the runtime with a fake transport.
 #pragma once
 
 #include "ara/com/internal/skeleton/event.h"
 #include "ara/com/internal/skeleton/method.h"
 #include "ara/com/internal/skeleton/skeleton.h"
 #include "ara/log/capture.h"
-#include "rk/com/cpp_binding/application_error_exception.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
 
@@ -42,19 +41,6 @@ struct Summary {
         f(count);
         f(data);
     }
-};
-
-class Lookup_failed : public rk::com::cpp_binding::Application_error_exception {
-public:
-    explicit Lookup_failed(std::uint8_t reason) : reason_(reason) {}
-    const char* what() const noexcept override { return "Calculator::Lookup_failed::3"; }
-    std::uint8_t error() const noexcept override { return 3; }
-    void serialize(rk::com::someip::serialization::Serializer& serializer) const override {
-        serializer.serialize(reason_);
-    }
-
-private:
-    std::uint8_t reason_;
 };
 
 class Calculator {

@@ -140,20 +140,6 @@ TEST_F(Requests, ThrowingHandlerLogsTheExceptionThenTheTextAndAnswersRequestFail
     EXPECT_EQ(records[2].text(), process_text(R"({"1_string":"no table"})"));
 }
 
-TEST_F(Requests, ApplicationErrorAnswersWithItsCodeAndItsOwnData) {
-    skeleton.lookup_handler = [](const Meta&) {
-        return failed<Summary>(std::make_exception_ptr(Lookup_failed(0x31)));
-    };
-    const auto reply = call(Calculator::Lookup::id, lookup_a_b);
-    EXPECT_EQ(reply.return_code, 3);
-    EXPECT_EQ(reply.payload, (Bytes{0x31}));
-    const auto response = incidents("Method_call_response_tx");
-    ASSERT_EQ(response.size(), 1u);
-    EXPECT_EQ(response[0].text(), R"({"1_incident":{"1_id":"Method_call_response_tx",)" + service_json +
-                                      R"(,"4_method_id":1,"5_method_call_id":9,"6_error_code":3},)"
-                                      R"("2_data":{"1_string":"Exception: Calculator::Lookup_failed::3"}})");
-}
-
 TEST_F(Requests, OtherFailuresOfTheResultStillAnswerRequestFailed) {
     using Handler = std::function<tq::com::Future<Summary>(const Meta&)>;
     const std::vector<std::pair<Handler, const char*>> cases{
