@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -25,31 +24,6 @@ protected:
     static_thread_pool pool{3};
     std::shared_ptr<Thread_pool_view> view = std::make_shared<Thread_pool_view>(pool);
 };
-
-TEST_F(View, WaitReturnsOnlyAfterEveryAcceptedTaskCompleted) {
-    Gate gate;
-    std::atomic<int> started{0};
-    std::atomic<int> completed{0};
-    for (int i = 0; i < 2; ++i) {
-        view->post([&] {
-            ++started;
-            gate.wait();
-            ++completed;
-        });
-    }
-    ASSERT_TRUE(wait_until([&] { return started.load() == 2; }));
-    std::atomic<int> completed_at_return{-1};
-    std::thread waiter([&] {
-        view->wait();
-        completed_at_return = completed.load();
-    });
-    ASSERT_TRUE(wait_until([&] { return view->state() == Thread_pool_view::stopping; }));
-    gate.open();
-    waiter.join();
-    EXPECT_EQ(completed_at_return.load(), 2);
-    EXPECT_EQ(view->state(), Thread_pool_view::stopped);
-    EXPECT_EQ(view->outstanding(), 0u);
-}
 
 TEST_F(View, ATaskOutlivingItsOwnerKeepsTheViewUntilItsBookkeepingIsDone) {
     Gate gate;
@@ -126,19 +100,6 @@ TEST_F(StrandTest, OneRunnerServesTheQueueAndAStoppedStrandFinishesOnlyWhatWasQu
     EXPECT_EQ(ran.load(), 3);
     EXPECT_EQ(strand->outstanding(), 0u);
     EXPECT_TRUE(wait_until([&] { return pool.outstanding_work() == 0; }));
-}
-
-TEST_F(StrandTest, WaitFromInsideItsOwnTaskReturnsAtOnce) {
-    std::promise<bool> inside;
-    strand->post([&] {
-        const bool mine = strand->running_in_this_thread();
-        strand->wait();
-        inside.set_value(mine);
-    });
-    auto result = inside.get_future();
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_TRUE(result.get());
-    EXPECT_FALSE(strand->running_in_this_thread());
 }
 
 // Owned exclusively, so that the destructor itself has to wait for the runner.

@@ -1,4 +1,3 @@
-#include "rk/com/byte_order.h"
 #include "rk/com/read_buffer.h"
 #include "someip/rk/com/someip/serialization/test_types.h"
 
@@ -7,7 +6,6 @@
 #include <cstdint>
 #include <limits>
 #include <type_traits>
-#include <vector>
 
 namespace rk::com {
 namespace {
@@ -58,21 +56,6 @@ TEST(ReadBuffer, NullDestinationIsRejectedBeforeTheRangeCheck) {
     Read_buffer<Bytes> buffer{payload};
     expect_exception<std::invalid_argument>([&] { buffer.read_bytes(4, nullptr); },
                                             "destination cannot be NULL");
-}
-
-TEST(ByteOrder, SwapsExactlyWhenTheOrdersDiffer) {
-    Bytes out;
-    byte_order::write_to_container(std::uint32_t{0x01020304}, out, byte_order::big_endian);
-    byte_order::write_to_container(std::uint32_t{0x01020304}, out, byte_order::little_endian);
-    EXPECT_EQ(out, (Bytes{0x01, 0x02, 0x03, 0x04, 0x04, 0x03, 0x02, 0x01}));
-
-    Read_buffer<Bytes> buffer{out};
-    std::uint32_t big = 0;
-    std::uint32_t little = 0;
-    byte_order::read_from_container(big, buffer, byte_order::big_endian);
-    byte_order::read_from_container(little, buffer, byte_order::little_endian);
-    EXPECT_EQ(big, 0x01020304u);
-    EXPECT_EQ(little, 0x01020304u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The DTC monitor interface definition and its generated skeleton: identifier,
-// description, the InitMonitor method and the MonitorAction event on the wire.
-#include "rk/dm/dem/diagnosticevent_common.h"
+// The DTC monitor's generated skeleton: the InitMonitor method and the
+// MonitorAction event on the wire.
 #include "rk/dm/dem/diagnosticmonitor_common.h"
 #include "rk/dm/dem/skeleton/diagnosticmonitor_skeleton.h"
 
@@ -10,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,31 +17,6 @@ using rk::dm::dem::DiagnosticMonitor;
 using rk::dm::types::InitMonitorReasonType;
 using rk::dm::types::MonitorActionType;
 using Bytes = std::vector<std::uint8_t>;
-
-TEST(DiagnosticMonitorDefinition, IdentifierAndShape) {
-    constexpr auto id = DiagnosticMonitor::id();
-    EXPECT_EQ(id.size(), 31u);
-    EXPECT_STREQ(id.c_str(), "rk::dm::dem::DiagnosticMonitor");
-    EXPECT_EQ(tq::com::runtime::Service_id(id).to_string(), "rk::dm::dem::DiagnosticMonitor");
-    EXPECT_EQ(DiagnosticMonitor::description().number_of_events, 1);
-    EXPECT_EQ(DiagnosticMonitor::description().number_of_methods, 1);
-    EXPECT_EQ(DiagnosticMonitor::InitMonitor::id, 0);
-    EXPECT_EQ(DiagnosticMonitor::MonitorAction::id, 0);
-    EXPECT_EQ(static_cast<int>(MonitorActionType::kPassed), 0);
-    EXPECT_EQ(static_cast<int>(MonitorActionType::kFailed), 1);
-}
-
-TEST(DiagnosticMonitorDefinition, NoMethodOfTheDiagnosticManagerInterfacesHasAnApplicationError) {
-    const Bytes payload{0x31};
-    for (int code = 0; code <= 0xFF; ++code) {
-        const auto c = static_cast<std::uint8_t>(code);
-        EXPECT_FALSE(DiagnosticMonitor::InitMonitor::GetApplicationErrorExceptionPtr(c, payload));
-        EXPECT_FALSE(rk::dm::dem::DiagnosticEvent::FaultDetectionCounter::GetApplicationErrorExceptionPtr(c, payload));
-        EXPECT_FALSE(rk::dm::dem::DiagnosticEvent::GetDTCOfEvent::GetApplicationErrorExceptionPtr(c, payload));
-        EXPECT_FALSE(rk::dm::dem::DiagnosticEvent::GetDebouncingOfEvent::GetApplicationErrorExceptionPtr(c, payload));
-        EXPECT_FALSE(rk::dm::dem::DiagnosticEvent::EventStatus::Get::GetApplicationErrorExceptionPtr(c, payload));
-    }
-}
 
 class Recording_monitor : public rk::dm::dem::skeleton::DiagnosticMonitorSkeleton {
 public:

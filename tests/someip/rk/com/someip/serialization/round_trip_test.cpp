@@ -87,26 +87,5 @@ TEST_F(RoundTrip, EveryTypeInUseWithRandomValuesAndProperties) {
     }
 }
 
-TEST_F(RoundTrip, SerializerAndDeserializerAgreeOnAMethodCall) {
-    for (int round = 0; round < 50; ++round) {
-        const auto reason = static_cast<Reason>(byte());
-        const auto meta = map();
-        const Read_output output{{byte()}, bytes(1024)};
-
-        auto payload = std::make_shared<Bytes>();
-        Serializer{payload}.serialize_args(reason, meta, output);
-
-        Deserializer deserializer{*payload};
-        Reason decoded_reason{};
-        String_map decoded_meta;
-        Read_output decoded_output;
-        deserializer.deserialize_args(decoded_reason, decoded_meta, decoded_output);
-        EXPECT_EQ(decoded_reason, reason);
-        EXPECT_EQ(decoded_meta, meta);
-        EXPECT_EQ(decoded_output, output);
-        EXPECT_EQ(deserializer.tell(), payload->size());
-    }
-}
-
 }  // namespace
 }  // namespace rk::com::someip::serialization

@@ -25,12 +25,6 @@ Bytes encode(const T& value, const Serialization_properties& properties = defaul
     return out;
 }
 
-static_assert(is_generated_type_v<Read_output>);
-static_assert(!is_generated_type_v<std::vector<std::uint8_t>>);
-static_assert(!is_generated_type_v<std::uint8_t>);
-static_assert(!is_basic_non_bool_type_v<bool>);
-static_assert(is_basic_non_bool_type_v<Action>);
-
 struct Only_mutable_visitor {
     int field = 0;
     template <typename F>
@@ -103,13 +97,6 @@ TEST(SerializeLengthFields, OverflowAndInvalidSizesAreRefused) {
     EXPECT_TRUE(out.empty());
     serialize_length_field_dispatch(4, 0xFFFFFFFF, out, default_serialization_properties);
     EXPECT_EQ(out, (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-}
-
-TEST(SerializeStructures, ReadResultIsItsFieldsWithNoLengthAroundThem) {
-    auto payload = std::make_shared<Bytes>();
-    const Serializer serializer{payload};
-    serializer.serialize(Read_output{{2}, {0xAB, 0xCD}});
-    EXPECT_EQ(*payload, (Bytes{0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x02, 0xAB, 0xCD}));
 }
 
 TEST(SerializeStructures, ArgumentsAreWrittenInOrderWithStringsAndMapsLengthPrefixed) {
