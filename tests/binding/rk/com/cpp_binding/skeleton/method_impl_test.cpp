@@ -2,8 +2,6 @@
 // bytes and return codes, and the incident records of each path.
 #include "calculator.h"
 
-#include "rk/com/cpp_binding/skeleton/method_impl.h"
-
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -185,33 +183,6 @@ TEST_F(Requests, ResultCompletedLaterIsAnsweredFromTheCompletingThread) {
     completing.join();
     ASSERT_TRUE(slot->answered());
     EXPECT_EQ(slot->wait()->payload, (Bytes{0, 0, 0, 1, 1, 0, 0, 0, 0}));
-}
-
-// Calls the method directly, as the dispatcher's task does.
-using Direct_call = Runtime_fixture;
-
-TEST_F(Direct_call, ReadyResultIsAnsweredBeforeTheHandlerReturns) {
-    ara::com::internal::skeleton::Skeleton<Calculator> skeleton(
-        tq::com::runtime::Instance_id("7"), rk::com::cpp_binding::Method_call_processing_mode::kEvent);
-    rk::com::cpp_binding::skeleton::Method_impl<Calculator::Lookup> method(
-        skeleton.method_dispatcher(), [](const Meta&) { return ready(Summary{}); });
-    ASSERT_EQ(method.method_id(), 1);
-
-    int replies = 0;
-    std::uint8_t code = 0xEE;
-    Bytes payload;
-    const auto request = std::make_shared<Bytes>(lookup_a_b);
-    method.method_call_handler(
-        4,
-        [&](std::uint8_t return_code, tq::com::runtime::Serialized_payload answer) {
-            ++replies;
-            code = return_code;
-            payload = answer.payload();
-        },
-        tq::com::runtime::Serialized_payload(0, request));
-    EXPECT_EQ(replies, 1);
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(payload, (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -43,15 +43,6 @@ TEST(DeserializeNumbers, EmptyPayloadAndShortNumbersReadBeyondTheEnd) {
         "This is possibly due to a mismatch between the data models of sender and receiver.");
 }
 
-TEST(DeserializeArguments, TrailingBytesAreIgnored) {
-    const Bytes payload{0x05, 0xFF, 0xFF};
-    Deserializer deserializer{payload};
-    Reason reason{};
-    deserializer.deserialize_args(reason);
-    EXPECT_EQ(reason, Reason{5});
-    EXPECT_EQ(deserializer.tell(), 1u);
-}
-
 TEST(DeserializeLengthFields, SizesOneTwoFourAreReadOthersRefused) {
     const Bytes payload{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
     Input_buffer buffer{payload};
@@ -64,11 +55,6 @@ TEST(DeserializeLengthFields, SizesOneTwoFourAreReadOthersRefused) {
                                                 invalid_length_field_size);
     }
 
-    EXPECT_TRUE(decode<std::vector<std::uint8_t>>(Bytes{0x00, 0x00, 0x00, 0x00}).empty());
-    EXPECT_EQ(decode<std::vector<std::uint8_t>>(Bytes{0x02, 0xAB, 0xCD}, with_array_length_field(1)),
-              (std::vector<std::uint8_t>{0xAB, 0xCD}));
-    EXPECT_EQ(decode<std::vector<std::uint8_t>>(Bytes{0x00, 0x02, 0xAB, 0xCD}, with_array_length_field(2)),
-              (std::vector<std::uint8_t>{0xAB, 0xCD}));
     expect_exception<std::invalid_argument>(
         [] { decode<std::vector<std::uint8_t>>(Bytes{0x02, 0xAB, 0xCD}, with_array_length_field(3)); },
         invalid_length_field_size);
@@ -139,13 +125,15 @@ TEST(DeserializeStrings, LengthBeyondTheRestFailsBeforeAnyAllocation) {
 }
 
 TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue) {
-    const Bytes empty_then_byte{0x00, 0x00, 0x00, 0x00, 0x42};
+    // Trailing bytes after the arguments are ignored.
+    const Bytes empty_then_byte{0x00, 0x00, 0x00, 0x00, 0x42, 0xFF, 0xFF};
     Deserializer deserializer{empty_then_byte};
     String_map meta{{"stale", "entry"}};
     std::uint8_t next = 0;
     deserializer.deserialize_args(meta, next);
     EXPECT_TRUE(meta.empty());
     EXPECT_EQ(next, 0x42);
+    EXPECT_EQ(deserializer.tell(), 5u);
 
     const Bytes complete{0x00, 0x00, 0x00, 0x14,  //
                          0x00, 0x00, 0x00, 0x01, 'k', 0x00, 0x00, 0x00, 0x01, '1',

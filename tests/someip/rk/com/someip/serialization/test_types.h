@@ -14,7 +14,6 @@ namespace rk::com::someip::serialization::testing {
 
 enum class Reason : std::uint8_t {};
 enum class Action : std::uint8_t { kPassed = 0, kFailed = 1 };
-enum class Response_code : std::uint8_t {};
 
 // The shape of the data identifier's Read result.
 struct Read_output {
