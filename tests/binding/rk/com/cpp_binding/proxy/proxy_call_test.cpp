@@ -188,44 +188,36 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
     }
 }
 
-TEST_F(ProxyWithFakeRemote, ApplicationErrorOfTheMethodReachesTheCallerWithItsData) {
+// An application error with its byte reaches the caller; without it, and for
+// a result two bytes short, the caller gets the decoder's failure.
+TEST_F(ProxyWithFakeRemote, ApplicationErrorReachesTheCallerAndUndecodableDataBecomesTransportException) {
     auto proxy = connect();
-
-    auto result = proxy->Divide(7, 0);
+    auto application_error = proxy->Divide(7, 0);
+    auto error_without_data = proxy->Divide(7, 0);
+    auto short_result = proxy->Add(1, 2);
     ASSERT_TRUE(transport->reply(0, Division_by_zero::code, {0x31}));
+    ASSERT_TRUE(transport->reply(1, Division_by_zero::code, {}));
+    ASSERT_TRUE(transport->reply(2, 0x00, {0x00, 0x03}));
 
     try {
-        result.get();
+        application_error.get();
         FAIL() << "no exception";
     } catch (const Division_by_zero& error) {
         EXPECT_EQ(error.detail, 0x31);
     }
+    EXPECT_EQ(transport_code_of(error_without_data), 0x8A);
+    EXPECT_EQ(transport_code_of(short_result), 0x8A);
     const auto records = records_of(capture, "CPRT");
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1].level, LogLevel::kDebug);
-    EXPECT_EQ(records[1].text(),
+    ASSERT_EQ(records.size(), 6u);
+    EXPECT_EQ(records[3].level, LogLevel::kDebug);
+    EXPECT_EQ(records[3].text(),
               incident_head("Method_call_response_rx") +
                   R"(,"4_method_id":1,"5_error_code":5},"2_data":{"1_string":"Exception: Calculator::Division_by_zero::5"}})");
-}
-
-TEST_F(ProxyWithFakeRemote, UndecodableReplyDataBecomesTransportExceptionWithTheDecoderText) {
-    auto proxy = connect();
-
-    // An application error without its byte, and a result two bytes short.
-    auto error = proxy->Divide(7, 0);
-    auto result = proxy->Add(1, 2);
-    ASSERT_TRUE(transport->reply(0, Division_by_zero::code, {}));
-    ASSERT_TRUE(transport->reply(1, 0x00, {0x00, 0x03}));
-
-    EXPECT_EQ(transport_code_of(result), 0x8A);
-    EXPECT_EQ(transport_code_of(error), 0x8A);
-    const auto records = records_of(capture, "CPRT");
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[2].level, LogLevel::kError);
-    EXPECT_EQ(records[2].text(),
+    EXPECT_EQ(records[4].level, LogLevel::kError);
+    EXPECT_EQ(records[4].text(),
               incident_head("Method_call_deserializer_exception") +
                   R"(,"4_method_id":1,"5_error_code":5},"2_data":{"1_string":"Read beyond the end of the data buffer"}})");
-    EXPECT_EQ(records[3].text().rfind(incident_head("Method_call_deserializer_exception") +
+    EXPECT_EQ(records[5].text().rfind(incident_head("Method_call_deserializer_exception") +
                                           R"(,"4_method_id":0,"5_error_code":0})",
                                       0),
               0u);
