@@ -93,12 +93,9 @@ void race_then_against(const std::function<void(std::unique_ptr<Promise<int>>&, 
     }
 }
 
-TEST(FollowUp, RacingThenAgainstSetValueRunsTheFollowUpExactlyOnce) {
+TEST(FollowUp, RacingThenAgainstSetValueOrAnAbandonedPromiseRunsTheFollowUpExactlyOnce) {
     race_then_against([](auto& promise, int round) { promise->set_value(round); },
                       [](Future<int>& ready, int round) { return ready.get() == round; });
-}
-
-TEST(FollowUp, RacingThenAgainstAnAbandonedPromiseRunsTheFollowUpOnceWithBrokenPromise) {
     race_then_against([](auto& promise, int) { promise.reset(); },
                       [](Future<int>& ready, int) {
                           return error_code_of([&] { ready.get(); }) == std::future_errc::broken_promise;

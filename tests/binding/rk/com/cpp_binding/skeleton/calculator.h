@@ -118,19 +118,12 @@ tq::com::Future<T> failed(std::exception_ptr error) {
 // The runtime with a fake transport, and the log captured from the start.
 class Runtime_fixture : public ::testing::Test {
 protected:
-    // The incident records written so far, in order.
-    std::vector<ara::log::Record> incidents() const {
+    // The incident records written so far, in order: all, or those of one kind.
+    std::vector<ara::log::Record> incidents(const std::string& name = {}) const {
+        const std::string prefix = R"({"1_incident":{"1_id":")" + (name.empty() ? name : name + "\"");
         std::vector<ara::log::Record> found;
         for (const auto& record : capture.records()) {
-            if (record.text().rfind(R"({"1_incident":)", 0) == 0) found.push_back(record);
-        }
-        return found;
-    }
-    // The incident records of one kind.
-    std::vector<ara::log::Record> incidents(const std::string& name) const {
-        std::vector<ara::log::Record> found;
-        for (const auto& record : incidents()) {
-            if (record.text().find(R"({"1_incident":{"1_id":")" + name + "\"") == 0) found.push_back(record);
+            if (record.text().rfind(prefix, 0) == 0) found.push_back(record);
         }
         return found;
     }
