@@ -63,28 +63,20 @@ public:
     }
 };
 
-class DataIdentifierSkeleton : public ::testing::Test {
-protected:
-    DataIdentifierSkeleton() { service.OfferService(); }
-
-    rk::com::runtime::Fake_transport::Reply call(std::uint16_t method, const Bytes& request) {
-        auto reply = transport->deliver_request(info, method, request, true, 5)->wait();
-        EXPECT_TRUE(reply.has_value());
-        return reply.value_or(rk::com::runtime::Fake_transport::Reply{0xEE, {}});
-    }
-
+TEST(DataIdentifierSkeleton, ReadHoldingUdsServiceFailedAnswersCodeTwoWithItsOneByte) {
     ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    auto transport = std::make_shared<rk::com::runtime::Fake_transport>();
     rk::com::runtime::Component_singleton component{transport};
+    Scripted_data_identifier service;
+    service.OfferService();
     const rk::com::cpp_binding::Service_info info{tq::com::runtime::Service_id(DataIdentifier_NumberOfECUResets::id()),
                                                   tq::com::runtime::Instance_id("1")};
-    Scripted_data_identifier service;
-};
 
-TEST_F(DataIdentifierSkeleton, ReadHoldingUdsServiceFailedAnswersCodeTwoWithItsOneByte) {
-    const auto reply = call(DataIdentifier_NumberOfECUResets::Read::id, Bytes{0, 0, 0, 0});
-    EXPECT_EQ(reply.return_code, 2);
-    EXPECT_EQ(reply.payload, Bytes{0x31});
+    const auto reply = transport->deliver_request(info, DataIdentifier_NumberOfECUResets::Read::id,
+                                                  Bytes{0, 0, 0, 0}, true, 5)->wait();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->return_code, 2);
+    EXPECT_EQ(reply->payload, Bytes{0x31});
     EXPECT_TRUE(capture.wait_for_text(
         R"({"1_incident":{"1_id":"Method_call_response_tx","2_service_id":{"1_id":"Service_id",)"
         R"("string":"orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets"},)"
