@@ -305,11 +305,9 @@ TEST_F(ProxyWithFakeRemote, CallsFromSeveralThreadsEachGetTheirOwnReply) {
 
 // The pending call lives exactly as long as the caller's future, or the last
 // future of a chain built on it.
-class PendingCallCleanup : public ::testing::Test {
-protected:
+TEST(PendingCallCleanup, ThePendingCallIsReleasedWithTheLastFutureEvenWhileThePromiseLivesOn) {
     using Method_call = tq::com::runtime::Method_call;
-
-    std::weak_ptr<Method_call> attach(const std::shared_ptr<tq::com::Promise<void>>& promise) {
+    const auto attach = [](const std::shared_ptr<tq::com::Promise<void>>& promise) {
         auto call = std::make_shared<Method_call>(Service_id("s"), Instance_id("i"), 0, 1);
         std::weak_ptr<Method_call> watched = call;
         tq::com::Promise<std::shared_ptr<Method_call>> pending;
@@ -317,33 +315,25 @@ protected:
         pending.set_value(std::move(call));
         rk::com::cpp_binding::proxy::Method_impl_base::add_cleanup(promise, std::move(pending_future));
         return watched;
-    }
-};
+    };
 
-TEST_F(PendingCallCleanup, DroppingTheFutureReleasesThePendingCallWhileThePromiseLivesOn) {
-    auto promise = std::make_shared<tq::com::Promise<void>>();
-    auto future = std::make_unique<tq::com::Future<void>>(promise->get_future());
-    const auto watched = attach(promise);
+    auto dropped = std::make_shared<tq::com::Promise<void>>();
+    auto future = std::make_unique<tq::com::Future<void>>(dropped->get_future());
+    const auto watched = attach(dropped);
     EXPECT_FALSE(watched.expired());
-
     future.reset();
-
     EXPECT_TRUE(watched.expired());
-    EXPECT_NO_THROW(promise->set_value());
-}
+    EXPECT_NO_THROW(dropped->set_value());
 
-TEST_F(PendingCallCleanup, AChainOfFollowUpsKeepsThePendingCallUntilItsLastFutureGoes) {
-    auto promise = std::make_shared<tq::com::Promise<void>>();
-    auto future = promise->get_future();
-    const auto watched = attach(promise);
-
-    auto chained = std::make_unique<tq::com::Future<void>>(
-        future.then([](tq::com::Future<void>) {}).then([](tq::com::Future<void>) {}));
-    promise->set_value();
-    EXPECT_FALSE(watched.expired());
-
-    chained.reset();
-    EXPECT_TRUE(watched.expired());
+    auto chained = std::make_shared<tq::com::Promise<void>>();
+    auto first = chained->get_future();
+    const auto watched_chain = attach(chained);
+    auto last = std::make_unique<tq::com::Future<void>>(
+        first.then([](tq::com::Future<void>) {}).then([](tq::com::Future<void>) {}));
+    chained->set_value();
+    EXPECT_FALSE(watched_chain.expired());
+    last.reset();
+    EXPECT_TRUE(watched_chain.expired());
 }
 
 }  // namespace
