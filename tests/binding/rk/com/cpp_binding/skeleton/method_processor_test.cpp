@@ -48,11 +48,9 @@ TEST_P(Processor, WaitReturnsAfterTheRunningRequestAndARequestPostedMeanwhileSti
     });
     ASSERT_TRUE(wait_until([&] { return long_started.load(); }));
     std::atomic<bool> done_at_return{false};
-    std::atomic<bool> returned{false};
     std::thread waiter([&] {
         processor->wait();
         done_at_return = long_done.load();
-        returned = true;
     });
     std::promise<void> later_ran;
     processor->post([&] { later_ran.set_value(); });
