@@ -227,33 +227,6 @@ TEST_F(WithFakeTransport, SequentialRequestsWithoutReplyFunctionStillRun) {
     EXPECT_EQ(provider.calls.load(), 1);
 }
 
-TEST_F(WithFakeTransport, RemoteSideAnswersARequestWithAnyCodeFromAnotherThread) {
-    transport->add_remote_instance(info);
-    auto rport = find_and_connect();
-    ASSERT_NE(rport, nullptr);
-    EXPECT_TRUE(rport->service_available());
-    std::atomic<int> calls{0};
-    std::optional<Reply_record> got;
-    rport->call_method(0, bytes({3, 4}), [&](std::uint8_t code, Serialized_payload payload) {
-        ++calls;
-        got = Reply_record{code, payload.payload(), std::this_thread::get_id()};
-    });
-    ASSERT_TRUE(transport->wait_for_requests(1));
-    const auto request = transport->requests().front();
-    EXPECT_EQ(request.service, info);
-    EXPECT_EQ(request.method_id, 0);
-    EXPECT_EQ(request.payload, (Payload_buffer{3, 4}));
-    std::thread remote([&] { EXPECT_TRUE(transport->reply(0, 0x86, {0xAA})); });
-    remote.join();
-    EXPECT_FALSE(transport->reply(0, 0));
-    ASSERT_EQ(calls.load(), 1);
-    EXPECT_EQ(got->code, 0x86);
-    EXPECT_EQ(got->payload, Payload_buffer{0xAA});
-
-    transport->remove_remote_instance(info);
-    EXPECT_FALSE(rport->service_available());
-}
-
 TEST_F(WithFakeTransport, MethodCallIdsWrapFromFFFFToOne) {
     transport->add_remote_instance(info);
     auto rport = find_and_connect();

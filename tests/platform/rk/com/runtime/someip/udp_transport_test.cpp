@@ -331,14 +331,6 @@ TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {
     }
 }
 
-TEST_F(Served, TwoTransportsTalkOverLoopback) {
-    Udp_transport client{test_deployment(port)};
-    Response_slot slot;
-    client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}), slot.handler());
-    EXPECT_EQ(slot.wait(), return_code::ok);
-    EXPECT_EQ(slot.payload(), (Bytes{0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
-}
-
 class Calling : public ::testing::Test {
 protected:
     Bytes expect_request(std::uint16_t* from = nullptr) {
