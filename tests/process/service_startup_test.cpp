@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 extern char** environ;
 
@@ -55,15 +54,10 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, terminal.c_str(), O_WRONLY | O_NOCTTY, 0);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, output_fd_);
-        std::vector<std::string> env_text;
-        for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
-        env_text.emplace_back("DLT_LOCAL_PRINT_MODE=FORCE_ON");
-        std::vector<char*> env;
-        for (auto& entry : env_text) env.push_back(entry.data());
-        env.push_back(nullptr);
+        ::setenv("DLT_LOCAL_PRINT_MODE", "FORCE_ON", 1);
         std::string path = WARDEX_EXECUTABLE;
         char* argv[] = {path.data(), nullptr};
-        const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data());
+        const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) throw std::runtime_error("cannot start " + path);
     }

@@ -93,16 +93,13 @@ TEST_F(Concurrency, ClearingWhileFailuresArriveLeavesNoCallbackOnAFreedRecord) {
 TEST(MonitorInstance, TwoThreadsAskingFirstGetTheSameMonitor) {
     std::atomic<bool> go{false};
     WardexMonitor* seen[2] = {nullptr, nullptr};
-    std::thread first([&] {
+    auto ask = [&](int i) {
         while (!go.load()) {
         }
-        seen[0] = &WardexMonitor::instance();
-    });
-    std::thread second([&] {
-        while (!go.load()) {
-        }
-        seen[1] = &WardexMonitor::instance();
-    });
+        seen[i] = &WardexMonitor::instance();
+    };
+    std::thread first(ask, 0);
+    std::thread second(ask, 1);
     go.store(true);
     first.join();
     second.join();
