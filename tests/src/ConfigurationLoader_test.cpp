@@ -115,13 +115,10 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
     const auto& a = target_.applications[0];
     EXPECT_EQ(a.appInstanceId, "App1");
     EXPECT_EQ(a.numberOfAllowedErrors, 3);
-    EXPECT_EQ(a.callbackErrorHandling,
-              (std::vector<NotificationType>{NotificationType::kDLT, NotificationType::kMesswert,
-                                             NotificationType::kUnknown, NotificationType::kUnknown}));
-    EXPECT_EQ(a.callbackLimitErrorHandling,
-              (std::vector<NotificationType>{NotificationType::kTerminateApplication,
-                                             NotificationType::kResetPlatform, NotificationType::kRestartContainer,
-                                             NotificationType::kUpdateClient}));
+    using NT = NotificationType;
+    EXPECT_EQ(a.callbackErrorHandling, (std::vector<NT>{NT::kDLT, NT::kMesswert, NT::kUnknown, NT::kUnknown}));
+    EXPECT_EQ(a.callbackLimitErrorHandling, (std::vector<NT>{NT::kTerminateApplication, NT::kResetPlatform,
+                                                             NT::kRestartContainer, NT::kUpdateClient}));
     EXPECT_EQ(a.callbackNames, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(a.swid, "ABCDEF");
     EXPECT_EQ(a.gid, 65535);
