@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 extern char** environ;
 
@@ -55,15 +54,10 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, terminal.c_str(), O_WRONLY | O_NOCTTY, 0);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, output_fd_);
-        std::vector<std::string> env_text;
-        for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
-        env_text.emplace_back("DLT_LOCAL_PRINT_MODE=FORCE_ON");
-        std::vector<char*> env;
-        for (auto& entry : env_text) env.push_back(entry.data());
-        env.push_back(nullptr);
+        ::setenv("DLT_LOCAL_PRINT_MODE", "FORCE_ON", 1);
         std::string path = WARDEX_EXECUTABLE;
         char* argv[] = {path.data(), nullptr};
-        const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data());
+        const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) throw std::runtime_error("cannot start " + path);
     }
@@ -130,48 +124,42 @@ std::size_t position(const std::string& output, const std::string& text) {
     return found;
 }
 
+// Runs wardex until the text has appeared, ends it with SIGTERM and gives its output.
+std::string run_until(const std::string& text) {
+    Wardex_process wardex;
+    EXPECT_TRUE(wardex.wait_for(text)) << wardex.output();
+    EXPECT_EQ(wardex.terminate(), 0);
+    return wardex.output();
+}
+
 // One test, so that no two runs share the sysroot's files at once.
 TEST(ServiceStartUp, DataIdentifierAlwaysOfferedAndDtcMonitorOnlyWhenConfigured) {
     fs::remove(host_name_file);
 
     // Given no configuration file at all
     fs::remove(configuration);
-    {
-        Wardex_process wardex;
-        ASSERT_TRUE(wardex.wait_for("Error importing from JSON file.")) << wardex.output();
-        EXPECT_EQ(wardex.terminate(), 0);
-        const auto& out = wardex.output();
-        EXPECT_LT(position(out, data_identifier_offered), position(out, "Failed to open JSON file"));
-        EXPECT_EQ(out.find(dtc_monitor_offered), std::string::npos);
-        // Withdrawn, then destroyed, on the way out.
-        EXPECT_LT(position(out, R"({"1_incident":{"1_id":"Stop_offer_service")"),
-                  position(out, "~DataIdentifier_NumberofECUResetsSkeletonImpl"));
-    }
+    auto out = run_until("Error importing from JSON file.");
+    EXPECT_LT(position(out, data_identifier_offered), position(out, "Failed to open JSON file"));
+    EXPECT_EQ(out.find(dtc_monitor_offered), std::string::npos);
+    // Withdrawn, then destroyed, on the way out.
+    EXPECT_LT(position(out, R"({"1_incident":{"1_id":"Stop_offer_service")"),
+              position(out, "~DataIdentifier_NumberofECUResetsSkeletonImpl"));
 
     // Given a configuration whose limit reaction is "DTC"
     write_configuration("DTC");
-    {
-        Wardex_process wardex;
-        ASSERT_TRUE(wardex.wait_for("Listening for Callbacks...")) << wardex.output();
-        EXPECT_EQ(wardex.terminate(), 0);
-        const auto& out = wardex.output();
-        const auto offered = position(out, dtc_monitor_offered);
-        const auto announced =
-            position(out, "Offering Service for DTC: InitMonitorReason: 0, countFailed: 0, countPassed: 0");
-        EXPECT_LT(position(out, data_identifier_offered), offered);
-        EXPECT_LT(offered, announced);
-        EXPECT_LT(announced, position(out, "Listening for Callbacks..."));
-    }
+    out = run_until("Listening for Callbacks...");
+    const auto offered = position(out, dtc_monitor_offered);
+    const auto announced =
+        position(out, "Offering Service for DTC: InitMonitorReason: 0, countFailed: 0, countPassed: 0");
+    EXPECT_LT(position(out, data_identifier_offered), offered);
+    EXPECT_LT(offered, announced);
+    EXPECT_LT(announced, position(out, "Listening for Callbacks..."));
 
     // Given a configuration without "DTC"
     write_configuration("RestartApplication");
-    {
-        Wardex_process wardex;
-        ASSERT_TRUE(wardex.wait_for("Listening for Callbacks...")) << wardex.output();
-        EXPECT_EQ(wardex.terminate(), 0);
-        EXPECT_EQ(wardex.output().find("Offering Service for DTC"), std::string::npos);
-        EXPECT_EQ(wardex.output().find(dtc_monitor_offered), std::string::npos);
-    }
+    out = run_until("Listening for Callbacks...");
+    EXPECT_EQ(out.find("Offering Service for DTC"), std::string::npos);
+    EXPECT_EQ(out.find(dtc_monitor_offered), std::string::npos);
     fs::remove(configuration);
 }
 

@@ -76,10 +76,12 @@ protected:
     ara::log::Capture capture_;
 };
 
-std::vector<std::string> errors(const ara::log::Capture& capture) {
+// The texts logged at one level, in order.
+std::vector<std::string> logged(const ara::log::Capture& capture,
+                                ara::log::LogLevel level = ara::log::LogLevel::kError) {
     std::vector<std::string> result;
     for (const auto& record : capture.records()) {
-        if (record.level == ara::log::LogLevel::kError) result.push_back(record.text());
+        if (record.level == level) result.push_back(record.text());
     }
     return result;
 }
@@ -95,10 +97,10 @@ TEST_F(ConfigurationLoader, WithoutHostNameFileReadsTheUndividedFileAndRegisters
     const auto records = capture_.records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].level, ara::log::LogLevel::kDebug);
-    ASSERT_EQ(records[0].arguments.size(), 2u);
-    EXPECT_EQ(std::get<std::string>(records[0].arguments[0]),
-              "Could not find the partition hostname (Kumo/QZ/B7) the not divided configuration file is being used.");
-    EXPECT_EQ(std::get<std::string>(records[0].arguments[1]), "");
+    EXPECT_EQ(records[0].arguments,
+              (std::vector<ara::log::Argument>{
+                  std::string("Could not find the partition hostname (Kumo/QZ/B7) the not divided configuration file is being used."),
+                  std::string()}));
     EXPECT_EQ(records[1].text(), "Parsing the Wardex json configuration file:  Wardex_InitialData.json");
 }
 
@@ -113,13 +115,10 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
     const auto& a = target_.applications[0];
     EXPECT_EQ(a.appInstanceId, "App1");
     EXPECT_EQ(a.numberOfAllowedErrors, 3);
-    EXPECT_EQ(a.callbackErrorHandling,
-              (std::vector<NotificationType>{NotificationType::kDLT, NotificationType::kMesswert,
-                                             NotificationType::kUnknown, NotificationType::kUnknown}));
-    EXPECT_EQ(a.callbackLimitErrorHandling,
-              (std::vector<NotificationType>{NotificationType::kTerminateApplication,
-                                             NotificationType::kResetPlatform, NotificationType::kRestartContainer,
-                                             NotificationType::kUpdateClient}));
+    using NT = NotificationType;
+    EXPECT_EQ(a.callbackErrorHandling, (std::vector<NT>{NT::kDLT, NT::kMesswert, NT::kUnknown, NT::kUnknown}));
+    EXPECT_EQ(a.callbackLimitErrorHandling, (std::vector<NT>{NT::kTerminateApplication, NT::kResetPlatform,
+                                                             NT::kRestartContainer, NT::kUpdateClient}));
     EXPECT_EQ(a.callbackNames, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(a.swid, "ABCDEF");
     EXPECT_EQ(a.gid, 65535);
@@ -141,10 +140,8 @@ TEST_F(ConfigurationLoader, HostNameKeepsEverythingButATrailingCarriageReturn) {
     host = "unchanged";
     EXPECT_FALSE(get_hostname_of_partition(host, folder_ + "/missing"));
     EXPECT_EQ(host, "unchanged");
-}
 
-TEST_F(ConfigurationLoader, EmptyHostNameFileLogsThePartitionMessageAndReadsTheUndividedFile) {
-    writeHost("");
+    // An empty name still counts as a partition, whose file is the undivided one.
     writeConfiguration("", R"({"DIDs": []})");
     EXPECT_TRUE(read());
     EXPECT_EQ(capture_.texts()[0], "reading the special Config file of the partition  ");
@@ -152,13 +149,13 @@ TEST_F(ConfigurationLoader, EmptyHostNameFileLogsThePartitionMessageAndReadsTheU
 
 TEST_F(ConfigurationLoader, FilesThatCannotBeReadAreLoggedWithTheLoadersTexts) {
     EXPECT_FALSE(read());
-    EXPECT_EQ(errors(capture_), std::vector<std::string>{
+    EXPECT_EQ(logged(capture_), std::vector<std::string>{
                                     "Unexpected exception during reading the Wardex_InitialData.json:  "
                                     "Failed to open JSON file '" + base_ + ".json'."});
     capture_.clear();
     writeConfiguration("", R"({"DIDs": []} trailing)");
     EXPECT_FALSE(read());
-    const auto texts = errors(capture_);
+    const auto texts = logged(capture_);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].rfind("Unexpected exception during reading the Wardex_InitialData.json:  "
                              "Failed to parse JSON file '" + base_ + ".json': [json.exception.parse_error.101]", 0),
@@ -188,7 +185,7 @@ TEST_F(ConfigurationLoader, MissingKeyStopsAfterTheEarlierApplicationsAndNamesTh
     EXPECT_FALSE(read());
     ASSERT_EQ(target_.applications.size(), 1u);
     EXPECT_EQ(target_.applications[0].appInstanceId, "First");
-    EXPECT_EQ(errors(capture_), std::vector<std::string>{
+    EXPECT_EQ(logged(capture_), std::vector<std::string>{
                                     "Unexpected exception during reading the Wardex_InitialData.json:  "
                                     "[json.exception.out_of_range.403] key 'GID' not found"});
 }
@@ -209,7 +206,7 @@ TEST_F(ConfigurationLoader, WrongTypesAreErrorsWithTheLibrarysText) {
         capture_.clear();
         writeConfiguration("", document);
         EXPECT_FALSE(read()) << document;
-        EXPECT_EQ(errors(capture_), std::vector<std::string>{
+        EXPECT_EQ(logged(capture_), std::vector<std::string>{
                                         "Unexpected exception during reading the Wardex_InitialData.json:  " + message})
             << document;
     }
@@ -227,10 +224,7 @@ TEST_F(ConfigurationLoader, NumbersWrapToSixteenBitsAndOutOfRangeValuesAreWarned
     EXPECT_EQ(target_.applications[0].counterHealingTimeMin, 2);
     EXPECT_EQ(target_.applications[1].numberOfAllowedErrors, 65535);  // -65537 wraps to 65535
     EXPECT_EQ(target_.applications[1].counterHealingTimeMin, 1);
-    std::vector<std::string> warnings;
-    for (const auto& record : capture_.records()) {
-        if (record.level == ara::log::LogLevel::kWarn) warnings.push_back(record.text());
-    }
+    const auto warnings = logged(capture_, ara::log::LogLevel::kWarn);
     ASSERT_EQ(warnings.size(), 4u);
     EXPECT_EQ(warnings[0], "Configuration value outside 0...65535: GID of Wrap is -1 and is taken as 65535");
     EXPECT_EQ(warnings[1],
@@ -269,7 +263,7 @@ TEST_F(ConfigurationLoader, FailureOfTheRegistrationIsCaughtByType) {
         throwing.kind = kind;
         EXPECT_FALSE(readConfigurationFromJsonFile(hostnameFile_, base_, throwing));
     }
-    EXPECT_EQ(errors(capture_),
+    EXPECT_EQ(logged(capture_),
               (std::vector<std::string>{
                   "Unexpected system_error during reading the Wardex_InitialData.json:  denied: " +
                       std::generic_category().message(EPERM),

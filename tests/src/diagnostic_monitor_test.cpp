@@ -1,7 +1,14 @@
 // The DTC monitor service: InitMonitor through the runtime, its own verdict
-// sends and counters, the start-up line, the singleton's creation (also when
-// threads race or the first attempt fails) and its teardown.
+// sends and counters, the start-up line, the supervision monitor's verdicts
+// as its MonitorAction events, the singleton's creation (also when threads
+// race or the first attempt fails) and its teardown.
+#include "WardexMonitor.h"
+#include "recording_execution_backend.h"
+#include "scripted_failure_source.h"
 #include "service_fixture.h"
+
+#include "ara/exec/recovery_action_client.h"
+#include "ara/phm/phm_callback_client.h"
 
 #include <atomic>
 #include <future>
@@ -13,10 +20,23 @@ namespace {
 using ara::log::LogLevel;
 using norda::phm::wardex::DiagnosticMonitor;
 using norda::phm::wardex::dm_instance;
+using norda::phm::wardex::NotificationType;
+using norda::phm::wardex::WardexMonitor;
 using rk::dm::types::InitMonitorReasonType;
 using rk::dm::types::MonitorActionType;
 
 using DtcMonitor = Service_test;
+
+// A supervision monitor whose verdicts go the default way.
+struct Supervision {
+    std::shared_ptr<Recording_execution_backend> backend = std::make_shared<Recording_execution_backend>();
+    ara::exec::Recovery_action_client client{backend};
+    ara::phm::PhmCallbackClient phm{std::unique_ptr<ara::phm::Failure_source>(new Scripted_failure_source)};
+    WardexMonitor monitor{true, client};
+};
+
+const Bytes passed{0};
+const Bytes failed{1};
 
 TEST_F(DtcMonitor, InitMonitorWithReasonSevenIsStoredLoggedAndAnsweredEmpty) {
     auto& monitor = DiagnosticMonitor::instance();
@@ -37,22 +57,14 @@ TEST_F(DtcMonitor, InitMonitorWithReasonSevenIsStoredLoggedAndAnsweredEmpty) {
     EXPECT_EQ(texts("WDX", LogLevel::kDebug).back(),
               "Offering Service for DTC: InitMonitorReason: 7, countFailed: 0, countPassed: 0");
     EXPECT_TRUE(monitorActions().empty());
-}
 
-TEST_F(DtcMonitor, ReasonWithoutANameIsKeptAsItCame) {
-    auto& monitor = DiagnosticMonitor::instance();
+    // A reason without a name is kept as it came.
     auto future = monitor.InitMonitor(static_cast<InitMonitorReasonType>(200));
     EXPECT_TRUE(future.is_ready());
     future.get();
     EXPECT_EQ(static_cast<int>(monitor.get_last_received_monitor_reason()), 200);
     EXPECT_EQ(texts("WDX", LogLevel::kDebug).back(),
               "[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 200) is called.");
-}
-
-TEST_F(DtcMonitor, StartUpLineBeforeAnythingHappened) {
-    DiagnosticMonitor::instance().LogMyInfo();
-    EXPECT_EQ(texts("WDX", LogLevel::kDebug),
-              std::vector<std::string>{"Offering Service for DTC: InitMonitorReason: 0, countFailed: 0, countPassed: 0"});
 }
 
 TEST_F(DtcMonitor, OwnSendsCountAndLogFailedAndPassedOnlyAndAlwaysSendTheEvent) {
@@ -85,18 +97,7 @@ TEST_F(DtcMonitor, CountersWrapFromTheirMaximumToZero) {
     EXPECT_EQ(monitor.GetCountPassed(), 0);
 }
 
-TEST_F(DtcMonitor, OneObjectUnderItsFixedInstanceOfferedOnce) {
-    auto& first = DiagnosticMonitor::instance();
-    auto& second = DiagnosticMonitor::instance();
-    EXPECT_EQ(&first, &second);
-    EXPECT_EQ(dm_instance.get(), &first);
-    EXPECT_EQ(first.GetInstanceIdentifier().to_string(), "479232");
-    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    EXPECT_EQ(incidentCount("Service_skeleton_constructed"), 1u);
-    EXPECT_EQ(incidentCount("Offer_service"), 1u);
-}
-
-TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetTheSameSingleObject) {
+TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetOneObjectOfferedOnceUnderItsFixedInstance) {
     std::promise<void> start;
     auto go = start.get_future().share();
     std::vector<std::thread> threads;
@@ -110,7 +111,10 @@ TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetTheSameSingleObject) {
     start.set_value();
     for (auto& thread : threads) thread.join();
     for (auto* monitor : seen) EXPECT_EQ(monitor, dm_instance.get());
+    EXPECT_EQ(dm_instance->GetInstanceIdentifier().to_string(), "479232");
+    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
     EXPECT_EQ(incidentCount("Service_skeleton_constructed"), 1u);
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
 }
 
 TEST_F(DtcMonitor, RequestsAndSendsFromSeveralThreadsAtOnce) {
@@ -160,11 +164,59 @@ TEST_F(DtcMonitor, DestructionWaitsForTheRequestsAlreadyHandedOver) {
     }
 }
 
-using DtcMonitorWithoutRuntime = ::testing::Test;
+// The supervision monitor's verdicts go out through its default sender.
+TEST_F(DtcMonitor, VerdictPatternFromEmptyListThroughFailureAndHealing) {
+    Supervision supervision;
+    auto& monitor = supervision.monitor;
+    // The first verdict creates and offers the DTC monitor.
+    EXPECT_EQ(dm_instance, nullptr);
+    EXPECT_FALSE(monitor.ageAllApplications(5000));
+    ASSERT_NE(dm_instance, nullptr);
+    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
+    // Without applications every pass sends passed.
+    EXPECT_FALSE(monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{passed, passed}));
 
-TEST_F(DtcMonitorWithoutRuntime, FailedCreationLeavesNoObjectAndALaterCallTriesAgain) {
+    monitor.RegisterApplication(supervision.phm, "cam", 1, 0, {}, {NotificationType::kDTC}, {"cam.fail"}, "12", 7,
+                                1, "MW");
+    EXPECT_FALSE(monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions().size(), 2u);
+
+    supervision.phm.Deliver("cam.fail");
+    EXPECT_EQ(capture.count("SendMonitorAction DTC kFailed because of cam..."), 1u);
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{passed, passed, failed}));
+
+    // Twelve passes while erroneous and the thirteenth, in which it heals, send nothing.
+    for (int pass = 1; pass <= 13; ++pass) EXPECT_TRUE(monitor.ageAllApplications(5000)) << pass;
+    EXPECT_EQ(monitorActions().size(), 3u);
+
+    EXPECT_FALSE(monitor.ageAllApplications(5000));
+    EXPECT_FALSE(monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{passed, passed, failed, passed, passed}));
+
+    // Each went out as an Event_update_tx, and none through the service's own counters.
+    EXPECT_EQ(incidentCount("Event_update_tx"), 5u);
+    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed(), 0);
+    EXPECT_EQ(DiagnosticMonitor::instance().GetCountPassed(), 0);
+    EXPECT_EQ(capture.count("[DIAG]DiagnosticMonitor::SendMonitorAction: kFailed"), 0u);
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
+}
+
+// Without the runtime the service cannot be made: a DTC reaction logs that and
+// drops the rest of its list, no object is left, and a later call tries again.
+TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTriesAgain) {
     ara::log::Capture capture;
     dm_instance.reset();
+    Supervision supervision;
+    supervision.monitor.RegisterApplication(supervision.phm, "cam", 0, 0, {},
+                                            {NotificationType::kDTC, NotificationType::kRestartApplication},
+                                            {"cam.fail"}, "12", 7, 1, "MW");
+    supervision.phm.Deliver("cam.fail");
+    EXPECT_EQ(dm_instance, nullptr);
+    EXPECT_EQ(capture.count("Unexpected exception during Recovery Action in Wardex monitor of the Wardex:   "
+                            "Communication runtime component does not exist"),
+              1u);
+    EXPECT_TRUE(supervision.backend->journal().empty());
     EXPECT_THROW(DiagnosticMonitor::instance(), std::logic_error);
     EXPECT_EQ(dm_instance, nullptr);
     {

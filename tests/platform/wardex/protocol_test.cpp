@@ -34,60 +34,50 @@ TEST(LineSplitter, DropsAnOverlongLineUpToItsEndAndGoesOn) {
     EXPECT_EQ(c.lines[1], "failure CB1");
 }
 
-TEST(PhmLines, ReadEveryMessageAndWriteItBackUnchanged) {
+TEST(PlatformLines, ReadEveryMessageAndWriteItBackUnchanged) {
+    std::string error;
     for (const char* line : {"subscribe CB1", "subscribe Name with blanks", "failure CB1",
-                                   "checkpoint Wardex 25011 25011", "checkpoint A b 0 65535",
-                                   "delivered 3", "watch"}) {
-        std::string error;
+                             "checkpoint Wardex 25011 25011", "checkpoint A b 0 65535", "delivered 3", "watch"}) {
         const auto message = parse_phm_line(line, error);
         ASSERT_TRUE(message) << line << ": " << error;
         EXPECT_EQ(format(*message), line);
     }
-    std::string error;
+    for (const char* line : {"state Wardex kRunning", "state Wardex kShuttingdown", "restart App1", "stop App 2",
+                             "reset-platform 5000", "ok", "watch", "error 1 not allowed", "error 111 "}) {
+        const auto message = parse_exec_line(line, error);
+        ASSERT_TRUE(message) << line << ": " << error;
+        EXPECT_EQ(format(*message), line);
+    }
     const auto checkpoint = parse_phm_line("checkpoint Wardex 25011 25012", error);
     ASSERT_TRUE(checkpoint);
     EXPECT_EQ(checkpoint->name, "Wardex");
     EXPECT_EQ(checkpoint->supervision_entity, 25011);
     EXPECT_EQ(checkpoint->checkpoint_id, 25012);
-}
-
-TEST(PhmLines, RejectMalformedLinesWithAReason) {
-    for (const std::string& line : std::vector<std::string>{"", "bogus", "subscribe", "subscribe ", "failure CB1\r", std::string("failure C\0B", 10),
-          "checkpoint Wardex 25011", "checkpoint Wardex 65536 1", "checkpoint Wardex -1 1",
-          "checkpoint  1 2", "checkpoint Wardex 1 0x10", "delivered", "delivered x", "watch ",
-          "SUBSCRIBE CB1"}) {
-        std::string error;
-        EXPECT_FALSE(parse_phm_line(line, error)) << printable(line);
-        EXPECT_FALSE(error.empty());
-    }
-    std::string error;
-    parse_phm_line("frobnicate", error);
-    EXPECT_EQ(error, "unknown message");
-}
-
-TEST(ExecLines, ReadEveryMessageAndWriteItBackUnchanged) {
-    for (const char* line : {"state Wardex kRunning", "state Wardex kShuttingdown", "restart App1",
-                                   "stop App 2", "reset-platform 5000", "ok", "watch",
-                                   "error 1 not allowed", "error 111 "}) {
-        std::string error;
-        const auto message = parse_exec_line(line, error);
-        ASSERT_TRUE(message) << line << ": " << error;
-        EXPECT_EQ(format(*message), line);
-    }
-    std::string error;
     const auto refused = parse_exec_line("error 13 permission denied", error);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->number, 13);
     EXPECT_EQ(refused->name, "permission denied");
 }
 
-TEST(ExecLines, RejectMalformedLines) {
-    for (const char* line : {"state Wardex kStarting", "state kRunning", "restart", "stop ",
-                                   "reset-platform", "reset-platform -1", "reset-platform 2147483648",
-                                   "error 0 zero", "error 4096 big", "error x y", "ok ", "okay"}) {
+TEST(PlatformLines, RejectMalformedLinesWithAReason) {
+    for (const std::string& line :
+         std::vector<std::string>{"", "bogus", "subscribe", "subscribe ", "failure CB1\r",
+                                  std::string("failure C\0B", 10), "checkpoint Wardex 25011",
+                                  "checkpoint Wardex 65536 1", "checkpoint Wardex -1 1", "checkpoint  1 2",
+                                  "checkpoint Wardex 1 0x10", "delivered", "delivered x", "watch ", "SUBSCRIBE CB1"}) {
+        std::string error;
+        EXPECT_FALSE(parse_phm_line(line, error)) << printable(line);
+        EXPECT_FALSE(error.empty());
+    }
+    for (const char* line : {"state Wardex kStarting", "state kRunning", "restart", "stop ", "reset-platform",
+                             "reset-platform -1", "reset-platform 2147483648", "error 0 zero", "error 4096 big",
+                             "error x y", "ok ", "okay"}) {
         std::string error;
         EXPECT_FALSE(parse_exec_line(line, error)) << line;
     }
+    std::string error;
+    parse_phm_line("frobnicate", error);
+    EXPECT_EQ(error, "unknown message");
 }
 
 TEST(Printable, EscapesControlCharactersAndCutsLongLines) {

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <variant>
+#include <utility>
 #include <vector>
 
 namespace norda::phm::wardex {
@@ -28,6 +28,15 @@ std::vector<Record> records_of(const ara::log::Capture& capture, const std::stri
     for (const auto& record : capture.records()) {
         if (record.context == context) found.push_back(record);
     }
+    return found;
+}
+
+using Lines = std::vector<std::pair<LogLevel, std::string>>;
+
+// Level and text of the client's and EcuReset's lines.
+Lines lines_of(const ara::log::Capture& capture) {
+    Lines found;
+    for (const auto& record : records_of(capture, "DFLT")) found.emplace_back(record.level, record.text());
     return found;
 }
 
@@ -55,29 +64,24 @@ protected:
     }
 };
 
-TEST_F(StateManagerClient, ServicePresentAtOnceConnectsWithoutPause) {
-    transport->add_remote_instance(state_manager);
+TEST_F(StateManagerClient, EverySearchThatFindsNothingCostsAPause) {
+    {
+        transport->add_remote_instance(state_manager);
+        DSAInterfaceImpl client(Instance_id("1"), counting_sleeper());
+        EXPECT_TRUE(pauses.empty());
+        EXPECT_EQ(lines_of(capture), (Lines{{LogLevel::kDebug, "Waiting for StateManager"},
+                                            {LogLevel::kDebug, "Connected to StateManager"}}));
+    }
+    transport->remove_remote_instance(state_manager);
+    capture.clear();
 
-    DSAInterfaceImpl client(Instance_id("1"), counting_sleeper());
-
-    EXPECT_TRUE(pauses.empty());
-    const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].level, LogLevel::kDebug);
-    EXPECT_EQ(lines[0].text(), "Waiting for StateManager");
-    EXPECT_EQ(lines[1].level, LogLevel::kDebug);
-    EXPECT_EQ(lines[1].text(), "Connected to StateManager");
-}
-
-TEST_F(StateManagerClient, ServiceAppearingAfterThreeEmptySearchesCostsThreePauses) {
     DSAInterfaceImpl client(Instance_id("1"), counting_sleeper(3));
-
     EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(500)));
-    std::vector<std::string> lines;
-    for (const auto& record : records_of(capture, "DFLT")) lines.push_back(record.text());
-    EXPECT_EQ(lines, (std::vector<std::string>{"Waiting for StateManager", "Waiting for StateManager",
-                                               "Waiting for StateManager", "Waiting for StateManager",
-                                               "Connected to StateManager"}));
+    EXPECT_EQ(lines_of(capture), (Lines{{LogLevel::kDebug, "Waiting for StateManager"},
+                                        {LogLevel::kDebug, "Waiting for StateManager"},
+                                        {LogLevel::kDebug, "Waiting for StateManager"},
+                                        {LogLevel::kDebug, "Waiting for StateManager"},
+                                        {LogLevel::kDebug, "Connected to StateManager"}}));
     // One search per attempt, the last one finding the instance.
     const auto searches = records_of(capture, "ARAC");
     ASSERT_EQ(searches.size(), 4u);
@@ -90,17 +94,11 @@ TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndReportsSuccessWith
 
     reset.RequestRestart();
 
-    const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].level, LogLevel::kDebug);
-    ASSERT_EQ(lines[0].arguments.size(), 2u);
-    EXPECT_EQ(std::get<std::string>(lines[0].arguments[0]), "RequestRestart for id : ");
-    ASSERT_TRUE(std::holds_alternative<std::uint8_t>(lines[0].arguments[1]));
-    EXPECT_EQ(ara::log::to_text(lines[0].arguments[1]), "7");
-    EXPECT_EQ(lines[1].level, LogLevel::kDebug);
-    EXPECT_EQ(lines[1].text(), "RequestRestart: Success!");
-    EXPECT_EQ(lines[2].level, LogLevel::kDebug);
-    EXPECT_EQ(lines[2].text(), "EcuReset: RequestRestart succeeded!");
+    ASSERT_EQ(lines_of(capture), (Lines{{LogLevel::kDebug, "RequestRestart for id :  7"},
+                                        {LogLevel::kDebug, "RequestRestart: Success!"},
+                                        {LogLevel::kDebug, "EcuReset: RequestRestart succeeded!"}}));
+    EXPECT_EQ(records_of(capture, "DFLT")[0].arguments,
+              (std::vector<ara::log::Argument>{std::string("RequestRestart for id : "), std::uint8_t{7}}));
 
     const auto requests = transport->requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -118,33 +116,23 @@ TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndReportsSuccessWith
     EXPECT_TRUE(transport->reply(0, 0x81));
 }
 
-TEST_F(StateManagerClient, RequestRestartAfterTheServiceWentFailsAndEcuResetReportsIt) {
+TEST_F(StateManagerClient, RequestRestartAfterTheServiceWentOrWithoutAClientFailsAndEcuResetReportsIt) {
     EcuReset reset{3, connected()};
     transport->remove_remote_instance(state_manager);
 
     reset.RequestRestart();
 
     EXPECT_TRUE(transport->requests().empty());
-    const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].text(), "RequestRestart for id :  3");
-    EXPECT_EQ(lines[1].level, LogLevel::kDebug);
-    ASSERT_EQ(lines[1].arguments.size(), 2u);
-    EXPECT_EQ(std::get<std::string>(lines[1].arguments[0]), "RequestRestart got exception from state manager: ");
-    EXPECT_EQ(std::get<std::string>(lines[1].arguments[1]), "Service not available exception");
-    EXPECT_EQ(lines[2].level, LogLevel::kError);
-    EXPECT_EQ(lines[2].text(), "EcuReset: RequestRestart failed!");
-}
+    ASSERT_EQ(lines_of(capture),
+              (Lines{{LogLevel::kDebug, "RequestRestart for id :  3"},
+                     {LogLevel::kDebug, "RequestRestart got exception from state manager:  Service not available exception"},
+                     {LogLevel::kError, "EcuReset: RequestRestart failed!"}}));
+    EXPECT_EQ(records_of(capture, "DFLT")[1].arguments.size(), 2u);
 
-TEST_F(StateManagerClient, EcuResetWithoutClientReportsFailureInsteadOfCrashing) {
-    EcuReset reset{1, nullptr};
-
-    reset.RequestRestart();
-
-    const auto lines = records_of(capture, "DFLT");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, LogLevel::kError);
-    EXPECT_EQ(lines[0].text(), "EcuReset: RequestRestart failed!");
+    // Without a client at all EcuReset reports the failure instead of crashing.
+    capture.clear();
+    EcuReset{1, nullptr}.RequestRestart();
+    EXPECT_EQ(lines_of(capture), (Lines{{LogLevel::kError, "EcuReset: RequestRestart failed!"}}));
 }
 
 }  // namespace

@@ -35,20 +35,20 @@ public:
         source_.stop();
         thread_.join();
     }
-    bool wait_for_delivered(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return delivered_.size() >= count; });
-    }
-    bool wait_for_return() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return returned_; });
-    }
+    bool wait_for_delivered(std::size_t count) { return wait([&] { return delivered_.size() >= count; }); }
+    bool wait_for_return() { return wait([&] { return returned_; }); }
     std::vector<std::string> delivered() {
         std::lock_guard<std::mutex> lock(mutex_);
         return delivered_;
     }
 
 private:
+    template <typename Predicate>
+    bool wait(Predicate predicate) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 10s, predicate);
+    }
+
     Failure_source& source_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -60,6 +60,8 @@ private:
 class PhmSocketBackend : public ::testing::Test {
 protected:
     const std::string path_ = wardex::testing::private_socket("phm");
+    const std::string absent_ =
+        "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory";
     log::Capture capture_;
 };
 
@@ -88,8 +90,7 @@ TEST_F(PhmSocketBackend, RunWaitsForAnAbsentDaemonAndReconnectsAfterItRestarts) 
     auto source = make_socket_failure_source(path_, 20ms);
     source->subscribe("CB1");
     Running_source running(*source);
-    ASSERT_TRUE(capture_.wait_for_text(
-        "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory"));
+    ASSERT_TRUE(capture_.wait_for_text(absent_));
     {
         Fake_line_daemon first(path_);
         ASSERT_TRUE(first.wait_for_lines(1));
@@ -104,32 +105,28 @@ TEST_F(PhmSocketBackend, RunWaitsForAnAbsentDaemonAndReconnectsAfterItRestarts) 
     ASSERT_TRUE(running.wait_for_delivered(2));
     EXPECT_TRUE(capture_.wait_for_text("Connected to PHM"));
     // One warning for the absence, however many attempts it took.
-    EXPECT_EQ(capture_.count("PHM is not reachable, waiting for it: connect to " + path_ +
-                             ": No such file or directory"),
-              1u);
+    EXPECT_EQ(capture_.count(absent_), 1u);
 }
 
-TEST_F(PhmSocketBackend, StopEndsRunWhileWaitingForTheDaemonAndIsSticky) {
+TEST_F(PhmSocketBackend, StopEndsRunWhileConnectedOrWaitingForTheDaemonAndIsSticky) {
+    {
+        Fake_line_daemon daemon(path_);
+        auto source = make_socket_failure_source(path_, 20ms);
+        Running_source running(*source);
+        ASSERT_TRUE(daemon.wait_for_connections(1));
+        source->stop();
+        EXPECT_TRUE(running.wait_for_return());
+    }
     auto source = make_socket_failure_source(path_, std::chrono::hours(1));
     {
         Running_source running(*source);
-        ASSERT_TRUE(capture_.wait_for_text(
-            "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory"));
+        ASSERT_TRUE(capture_.wait_for_text(absent_));
         source->stop();
         EXPECT_TRUE(running.wait_for_return());
     }
     Fake_line_daemon daemon(path_);
     Running_source again(*source);
     EXPECT_TRUE(again.wait_for_return());
-}
-
-TEST_F(PhmSocketBackend, StopEndsRunWhileConnected) {
-    Fake_line_daemon daemon(path_);
-    auto source = make_socket_failure_source(path_, 20ms);
-    Running_source running(*source);
-    ASSERT_TRUE(daemon.wait_for_connections(1));
-    source->stop();
-    EXPECT_TRUE(running.wait_for_return());
 }
 
 TEST_F(PhmSocketBackend, CallbackClientStoppedBeforeRunReturnsAtOnce) {

@@ -1,4 +1,5 @@
-// The compiled-in deployment, the shipped file, and the errors of a wrong file.
+// The compiled-in deployment, the shipped file, a given file and the errors
+// of a wrong one.
 #include "rk/com/runtime/someip/deployment.h"
 
 #include "wardex/paths.h"
@@ -6,71 +7,41 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace rk::com::runtime::someip {
 namespace {
 
-TEST(DefaultDeployment, HoldsTheServicesOfTheSystem) {
-    const auto& d = default_deployment();
-    EXPECT_EQ(d.unicast, "127.0.0.1");
-    EXPECT_EQ(d.client_id, 0x5744);
-    EXPECT_EQ(d.service_discovery.port, 30490);
-    EXPECT_EQ(d.call_timeout, std::chrono::milliseconds(2000));
-    ASSERT_EQ(d.services.size(), 3u);
-
-    const auto* monitor = d.find_service("rk::dm::dem::DiagnosticMonitor");
-    ASSERT_NE(monitor, nullptr);
-    EXPECT_EQ(monitor->service_id, 0x0D01);
-    EXPECT_EQ(monitor->major_version, 1);
-    EXPECT_EQ(monitor->minor_version, 0u);
-    ASSERT_NE(monitor->find_instance("479232"), nullptr);
-    EXPECT_EQ(monitor->find_instance("479232")->instance_id, 0x0001);
-    EXPECT_EQ(monitor->find_instance("479232")->address, "127.0.0.1");
-    EXPECT_EQ(monitor->find_instance("479232")->port, 30501);
-    ASSERT_EQ(monitor->methods.size(), 1u);
-    EXPECT_EQ(monitor->methods[0].name, "InitMonitor");
-    EXPECT_EQ(monitor->methods[0].id, 0x0000);
-    ASSERT_EQ(monitor->events.size(), 1u);
-    EXPECT_EQ(monitor->events[0].name, "MonitorAction");
-    EXPECT_EQ(monitor->events[0].id, 0x8000);
-    EXPECT_EQ(monitor->events[0].eventgroup, 0x0001);
-
-    const auto* did = d.find_service("orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets");
-    ASSERT_NE(did, nullptr);
-    EXPECT_EQ(did->service_id, 0x0401);
-    EXPECT_EQ(did->major_version, 1);
-    ASSERT_NE(did->find_instance("1"), nullptr);
-    EXPECT_EQ(did->find_instance("1")->instance_id, 0x0001);
-    EXPECT_EQ(did->find_instance("1")->port, 30502);
-    ASSERT_EQ(did->methods.size(), 2u);
-    EXPECT_EQ(did->methods[0].name, "Cancel");
-    EXPECT_EQ(did->methods[0].id, 0x0000);
-    EXPECT_EQ(did->methods[1].name, "Read");
-    EXPECT_EQ(did->methods[1].id, 0x0001);
-
-    const auto* dsa = d.find_service("tq::ap::statemanager::DSAInterface");
-    ASSERT_NE(dsa, nullptr);
-    EXPECT_EQ(dsa->service_id, 0x0A01);
-    ASSERT_NE(dsa->find_instance("1"), nullptr);
-    EXPECT_EQ(dsa->find_instance("1")->port, 30503);
-    ASSERT_EQ(dsa->methods.size(), 1u);
-    EXPECT_EQ(dsa->methods[0].name, "RequestRestart");
-    EXPECT_EQ(dsa->methods[0].id, 0x0000);
-}
-
-TEST(DefaultDeployment, TheShippedFileSaysTheSame) {
-    const auto shipped = load_deployment(WARDEX_SHIPPED_DEPLOYMENT);
-    const auto& compiled = default_deployment();
-    EXPECT_EQ(shipped.client_id, compiled.client_id);
-    ASSERT_EQ(shipped.services.size(), compiled.services.size());
-    for (std::size_t i = 0; i < shipped.services.size(); ++i) {
-        EXPECT_EQ(shipped.services[i].interface, compiled.services[i].interface);
-        EXPECT_EQ(shipped.services[i].service_id, compiled.services[i].service_id);
-        EXPECT_EQ(shipped.services[i].instances[0].port, compiled.services[i].instances[0].port);
+// Every field of a deployment, one line per service, numbers in hex.
+std::string summary(const Deployment& d) {
+    std::ostringstream out;
+    out << std::hex << std::showbase << d.unicast << " client " << d.client_id << " sd " << std::dec
+        << d.service_discovery.port << " " << d.service_discovery.multicast << " timeout " << d.call_timeout.count()
+        << std::hex << "\n";
+    for (const auto& s : d.services) {
+        out << s.interface << " " << s.service_id << " " << std::dec << int(s.major_version) << "."
+            << s.minor_version << std::hex;
+        for (const auto& i : s.instances) {
+            out << " " << i.instance << "=" << i.instance_id << "@" << i.address << ":" << std::dec << i.port
+                << std::hex;
+        }
+        for (const auto& m : s.methods) out << " " << m.name << "=" << m.id;
+        for (const auto& e : s.events) out << " " << e.name << "=" << e.id << "/" << e.eventgroup;
+        out << "\n";
     }
+    return out.str();
 }
 
-TEST(DefaultDeployment, TheInstalledFileLivesInThePlatformConfigurationDirectory) {
+TEST(DefaultDeployment, CompiledInAndShippedFileHoldTheServicesOfTheSystem) {
+    const std::string expected =
+        "127.0.0.1 client 0x5744 sd 30490 224.244.224.245 timeout 2000\n"
+        "rk::dm::dem::DiagnosticMonitor 0xd01 1.0 479232=0x1@127.0.0.1:30501 InitMonitor=0 "
+        "MonitorAction=0x8000/0x1\n"
+        "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets 0x401 1.0 1=0x1@127.0.0.1:30502 "
+        "Cancel=0 Read=0x1\n"
+        "tq::ap::statemanager::DSAInterface 0xa01 1.0 1=0x1@127.0.0.1:30503 RequestRestart=0\n";
+    EXPECT_EQ(summary(default_deployment()), expected);
+    EXPECT_EQ(summary(load_deployment(WARDEX_SHIPPED_DEPLOYMENT)), expected);
     EXPECT_EQ(installed_deployment_path(), wardex::paths::etc_adaptive_dir() + "/com_deployment.json");
 }
 
@@ -80,13 +51,18 @@ const char* const minimal = R"({
                 "instances": [{"instance": "x", "instance_id": 1, "port": 0}],
                 "methods": [{"name": "M", "id": "0x7fff"}]}]})";
 
-TEST(DeploymentFile, NumbersMayBeHexTextsAndTheAddressDefaultsToTheUnicastOne) {
-    const auto d = parse_deployment(minimal, "f.json");
-    ASSERT_EQ(d.services.size(), 1u);
-    EXPECT_EQ(d.services[0].service_id, 0x00AB);
-    EXPECT_EQ(d.services[0].methods[0].id, 0x7FFF);
-    EXPECT_EQ(d.services[0].instances[0].address, "127.0.0.1");
-    EXPECT_TRUE(d.services[0].events.empty());
+TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddress) {
+    const std::string path = ::testing::TempDir() + "/deployment_test_given.json";
+    std::ofstream(path) << minimal;
+    EXPECT_EQ(summary(process_deployment(path)),
+              "127.0.0.1 client 0x7 sd 0 224.244.224.245 timeout 50\na::B 0xab 2.3 x=0x1@127.0.0.1:0 M=0x7fff\n");
+    const std::string missing = ::testing::TempDir() + "/no_such_deployment.json";
+    try {
+        process_deployment(missing);
+        FAIL() << "no error";
+    } catch (const Deployment_error& error) {
+        EXPECT_EQ(std::string(error.what()), missing + ": cannot be read");
+    }
 }
 
 std::string error_of(const std::string& text) {
@@ -123,24 +99,6 @@ TEST(DeploymentFile, AWrongFileNamesTheFileAndTheKey) {
     EXPECT_EQ(error_of("[]"), "f.json: (document): expected an object");
     EXPECT_EQ(error_of(with(minimal, R"("client_id": 7)", R"("client_id": 1E400)")),
               "f.json: not valid JSON: [json.exception.out_of_range.406] number overflow parsing '1E400'");
-}
-
-TEST(DeploymentFile, AMissingFileIsAnErrorNamingIt) {
-    const std::string path = ::testing::TempDir() + "/no_such_deployment.json";
-    try {
-        process_deployment(path);
-        FAIL() << "no error";
-    } catch (const Deployment_error& error) {
-        EXPECT_EQ(std::string(error.what()), path + ": cannot be read");
-    }
-}
-
-TEST(DeploymentFile, AGivenFileReplacesTheDefault) {
-    const std::string path = ::testing::TempDir() + "/deployment_test_given.json";
-    std::ofstream(path) << minimal;
-    const auto d = process_deployment(path);
-    EXPECT_EQ(d.client_id, 7);
-    EXPECT_EQ(d.call_timeout, std::chrono::milliseconds(50));
 }
 
 }  // namespace
