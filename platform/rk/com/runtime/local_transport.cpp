@@ -7,120 +7,135 @@ namespace rk::com::runtime {
 using cpp_binding::Service_info;
 using tq::com::runtime::Serialized_payload;
 
-Local_transport::Local_transport(std::uint32_t delivery_threads)
-    : delivery_(std::make_shared<static_thread_pool>(delivery_threads)) {}
+namespace {
 
-Local_transport::~Local_transport() = default;
-
-void Local_transport::set_availability_handler(Availability_handler handler) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    availability_ = std::move(handler);
+// Hands a request to an instance offered here; runs on a delivery thread.
+void call_local(const std::shared_ptr<Request_handler>& target, const std::weak_ptr<static_thread_pool>& delivery,
+                std::uint16_t method_id, std::uint16_t method_call_id, Serialized_payload request,
+                const std::shared_ptr<Response_handler>& handler) {
+    if (!target) return (*handler)(return_code::not_available, Serialized_payload());
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    Reply_function reply = [delivery, handler, answered](std::uint8_t code, Serialized_payload payload) {
+        if (answered->exchange(true)) return;
+        if (auto pool = delivery.lock()) {
+            pool->post([handler, code, payload = std::move(payload)]() mutable { (*handler)(code, std::move(payload)); });
+        }
+    };
+    target->on_request(method_id, method_call_id, std::move(request), std::move(reply));
 }
 
-void Local_transport::offer(const Service_info& service,
-                            const connector::Service_interface_description& /*description*/,
+}  // namespace
+
+std::shared_ptr<Request_handler> Local_transport::Offers::provider(const Service_info& service) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = offered.find(service);
+    return found == offered.end() ? nullptr : found->second;
+}
+
+Local_transport::Local_transport(std::shared_ptr<Transport> network, std::uint32_t delivery_threads)
+    : network_(std::move(network)), delivery_(std::make_shared<static_thread_pool>(delivery_threads)) {}
+
+Local_transport::~Local_transport() {
+    if (network_) network_->set_availability_handler(nullptr);
+}
+
+void Local_transport::set_availability_handler(Availability_handler handler) {
+    {
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        offers_->availability = handler;
+    }
+    if (!network_) return;
+    if (!handler) return network_->set_availability_handler(nullptr);
+    // An instance offered here stays available whatever the network says of it.
+    network_->set_availability_handler([offers = offers_, handler](const Service_info& service, bool available) {
+        if (!offers->provider(service)) handler(service, available);
+    });
+}
+
+void Local_transport::offer(const Service_info& service, const connector::Service_interface_description& description,
                             std::shared_ptr<Request_handler> handler) {
     Availability_handler notify;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        offered_[service] = std::move(handler);
-        notify = availability_;
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        offers_->offered[service] = handler;
+        notify = offers_->availability;
     }
+    if (network_) network_->offer(service, description, std::move(handler));
     if (notify) notify(service, true);
 }
 
 void Local_transport::stop_offer(const Service_info& service) {
     Availability_handler notify;
-    std::shared_ptr<Request_handler> released;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = offered_.find(service);
-        if (found == offered_.end()) return;
-        released = std::move(found->second);
-        offered_.erase(found);
-        notify = availability_;
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        if (offers_->offered.erase(service) == 0) return;
+        notify = offers_->availability;
     }
-    if (notify) notify(service, false);
+    if (network_) network_->stop_offer(service);
+    if (notify) notify(service, network_ && network_->is_available(service));
 }
 
 std::vector<Service_info> Local_transport::find(const tq::com::runtime::Service_id& service,
                                                 const tq::com::runtime::Instance_id& instance) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Service_info> found;
-    for (const auto& entry : offered_) {
-        if (entry.first.service_id() == service && entry.first.instance_id() == instance) {
-            found.push_back(entry.first);
+    {
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        for (const auto& entry : offers_->offered) {
+            if (entry.first.service_id() == service && entry.first.instance_id() == instance) return {entry.first};
         }
     }
-    return found;
+    return network_ ? network_->find(service, instance) : std::vector<Service_info>{};
 }
 
 bool Local_transport::is_available(const Service_info& service) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return offered_.count(service) != 0;
+    return offers_->provider(service) || (network_ && network_->is_available(service));
 }
 
-void Local_transport::send_request(const Service_info& service, std::uint16_t method_id,
-                                   std::uint16_t method_call_id, Serialized_payload request,
-                                   Response_handler handler) {
-    std::shared_ptr<Request_handler> provider;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = offered_.find(service);
-        if (found != offered_.end()) provider = found->second;
+void Local_transport::send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t method_call_id,
+                                   Serialized_payload request, Response_handler handler) {
+    if (network_ && !offers_->provider(service)) {
+        return network_->send_request(service, method_id, method_call_id, std::move(request), std::move(handler));
     }
     auto pending = std::make_shared<Response_handler>(std::move(handler));
+    // The offer is looked up when the request is handed over, so a request
+    // queued before stop_offer is answered 0xFF instead of reaching a
+    // withdrawn provider.
     std::weak_ptr<static_thread_pool> delivery = delivery_;
-    if (!provider) {
-        delivery_->post([pending] { (*pending)(return_code::not_available, Serialized_payload()); });
-        return;
-    }
-    auto answered = std::make_shared<std::atomic<bool>>(false);
-    Reply_function reply = [delivery, pending, answered](std::uint8_t code, Serialized_payload payload) {
-        if (answered->exchange(true)) return;
-        if (auto pool = delivery.lock()) {
-            pool->post([pending, code, payload = std::move(payload)]() mutable {
-                (*pending)(code, std::move(payload));
-            });
-        }
-    };
-    const bool queued = delivery_->post(
-        [provider, method_id, method_call_id, request = std::move(request), reply]() mutable {
-            provider->on_request(method_id, method_call_id, std::move(request), std::move(reply));
-        });
-    if (!queued) (*pending)(return_code::send_failed, Serialized_payload());
+    delivery_->post([offers = offers_, delivery, service, method_id, method_call_id, request = std::move(request),
+                     pending]() mutable {
+        call_local(offers->provider(service), delivery, method_id, method_call_id, std::move(request), pending);
+    });
 }
 
 void Local_transport::send_event(const Service_info& service, std::uint16_t event_id,
                                  const std::vector<Serialized_payload>& payloads) {
-    std::vector<std::shared_ptr<Event_handler>> receivers;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& entry : subscriptions_) {
-            if (entry.second.service == service && entry.second.event_id == event_id) {
-                receivers.push_back(entry.second.handler);
-            }
-        }
+    for (const auto& payload : payloads) {
+        if (payload.serialization_type() == Serialized_payload::someip) subscriptions_.deliver(service, event_id, payload);
     }
-    for (const auto& receiver : receivers) {
-        for (const auto& payload : payloads) {
-            if (payload.serialization_type() == Serialized_payload::someip) (*receiver)(payload);
-        }
-    }
+    if (network_) network_->send_event(service, event_id, payloads);
 }
 
-std::uint64_t Local_transport::subscribe(const Service_info& service, std::uint16_t event_id,
-                                         Event_handler handler) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto id = next_subscription_++;
-    subscriptions_.emplace(id, Subscription{service, event_id,
-                                            std::make_shared<Event_handler>(std::move(handler))});
+std::uint64_t Local_transport::subscribe(const Service_info& service, std::uint16_t event_id, Event_handler handler) {
+    const auto id = subscriptions_.add(service, event_id, handler);
+    if (network_) {
+        const auto remote = network_->subscribe(service, event_id, std::move(handler));
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        offers_->network_subscriptions[id] = remote;
+    }
     return id;
 }
 
 void Local_transport::unsubscribe(std::uint64_t subscription) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    subscriptions_.erase(subscription);
+    subscriptions_.remove(subscription);
+    std::uint64_t remote = 0;
+    {
+        std::lock_guard<std::mutex> lock(offers_->mutex);
+        auto& network = offers_->network_subscriptions;
+        auto found = network.find(subscription);
+        if (found == network.end()) return;
+        remote = found->second;
+        network.erase(found);
+    }
+    network_->unsubscribe(remote);
 }
 
 }  // namespace rk::com::runtime

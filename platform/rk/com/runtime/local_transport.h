@@ -1,9 +1,15 @@
-// In-process transport: services offered by this process are found and
-// called from this process. Requests are handed to the provider and replies
-// to the caller on the transport's own threads; events reach the subscribers
-// in the sending thread, in the order sent.
+// The transport in front of every other: services offered by this process
+// are found and called in-process; everything else goes to the network
+// transport behind it (none: this process only).
+//
+// In-process requests are handed to the provider, and replies to the
+// caller, on this transport's own threads, never inside send_request; a
+// request for an instance offered nowhere is answered 0xFF. Events reach
+// in-process subscribers in the sending thread, in the order sent, and the
+// network's subscribers through the network transport.
 #pragma once
 
+#include "rk/com/runtime/event_subscriptions.h"
 #include "rk/com/runtime/transport.h"
 #include "rk/com/static_thread_pool.h"
 
@@ -14,8 +20,11 @@ namespace rk::com::runtime {
 
 class Local_transport final : public Transport {
 public:
-    explicit Local_transport(std::uint32_t delivery_threads = 2);
+    explicit Local_transport(std::shared_ptr<Transport> network = nullptr, std::uint32_t delivery_threads = 2);
     ~Local_transport() override;
+
+    // The transport behind this one; null when there is none.
+    const std::shared_ptr<Transport>& network() const noexcept { return network_; }
 
     void set_availability_handler(Availability_handler handler) override;
     void offer(const cpp_binding::Service_info& service,
@@ -35,18 +44,22 @@ public:
     void unsubscribe(std::uint64_t subscription) override;
 
 private:
-    struct Subscription {
-        cpp_binding::Service_info service;
-        std::uint16_t event_id;
-        std::shared_ptr<Event_handler> handler;
+    // The instances offered here; shared with tasks still queued on the
+    // delivery threads and with the network's availability handler.
+    struct Offers {
+        std::shared_ptr<Request_handler> provider(const cpp_binding::Service_info& service) const;
+
+        mutable std::mutex mutex;
+        Availability_handler availability;
+        std::map<cpp_binding::Service_info, std::shared_ptr<Request_handler>> offered;
+        // In-process subscription id -> the network's subscription id.
+        std::map<std::uint64_t, std::uint64_t> network_subscriptions;
     };
 
+    const std::shared_ptr<Transport> network_;
+    const std::shared_ptr<Offers> offers_ = std::make_shared<Offers>();
+    Event_subscriptions subscriptions_;
     std::shared_ptr<static_thread_pool> delivery_;
-    mutable std::mutex mutex_;
-    Availability_handler availability_;
-    std::map<cpp_binding::Service_info, std::shared_ptr<Request_handler>> offered_;
-    std::map<std::uint64_t, Subscription> subscriptions_;
-    std::uint64_t next_subscription_{1};
 };
 
 }  // namespace rk::com::runtime

@@ -1,8 +1,7 @@
 #include "rk/com/runtime/runtime.h"
 
 #include "rk/com/runtime/component_singleton.h"
-#include "rk/com/runtime/local_transport.h"
-#include "rk/com/runtime/someip/udp_transport.h"
+#include "rk/com/runtime/transport_factory.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -106,15 +105,6 @@ std::uint16_t Runtime::next_method_call_id() noexcept {
     const std::uint32_t n = call_counter_.fetch_add(1, std::memory_order_relaxed);
     return static_cast<std::uint16_t>(n % 0xFFFFu + 1u);
 }
-
-namespace {
-
-std::shared_ptr<Transport> make_transport(bool in_process_only, const std::string& deployment_path) {
-    if (in_process_only) return std::make_shared<Local_transport>();
-    return std::make_shared<someip::Udp_transport>(someip::process_deployment(deployment_path));
-}
-
-}  // namespace
 
 Component_singleton::Component_singleton(bool in_process_only, std::string deployment_path)
     : Component_singleton(make_transport(in_process_only, deployment_path)) {}

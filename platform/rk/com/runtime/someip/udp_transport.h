@@ -1,31 +1,26 @@
-// The network transport of the communication runtime: SOME/IP over UDP.
+// The network transport of the communication runtime: SOME/IP over UDP. It
+// carries traffic to and from other processes only; instances offered and
+// called inside this process are routed by Local_transport in front of it.
 //
-// An offered instance that the deployment places on an endpoint listens on
-// that endpoint (address and port of the deployment; never all interfaces
-// unless the deployment names 0.0.0.0); requests arriving there reach the
-// instance's Request_handler and are answered from the same endpoint. Calls
-// to instances of other processes leave through one client socket bound to
-// the deployment's unicast address, with this process's client id and a
-// session id counted 1…0xFFFF; a call not answered within the call time-out
-// ends with 0x81. Instances offered in this process are called in-process.
+// Its parts, each owning its data and its lock:
+// - Udp_socket and Poll_loop: the bound sockets and the one receiving thread;
+// - Service_discovery: offers, finds, subscriptions, sessions and reboots;
+// - Call_table: calls waiting for their reply, with their deadlines;
+// - Request_router: requests to the instances offered here;
+// - Event_subscriptions: events of other processes' instances.
+// No two of these locks are ever held at once, and handlers, replies and
+// sends run with none of them held.
 //
-// Service discovery (SOME/IP-SD, when the deployment enables it): every
-// offered instance with an endpoint is announced (initial wait, repetitions,
-// then cyclically) to the multicast group and the configured peers, and
-// withdrawn with a stop offer; finds are answered; subscriptions to its
-// eventgroups are acknowledged (refused for an unknown eventgroup), kept
-// until their TTL runs out or they are stopped, and each event goes to every
-// live subscriber as a NOTIFICATION. An instance of another process is
-// available while its offer is live; calls go to the endpoint the offer
-// named, and this process subscribes to the eventgroups of its event
-// subscriptions with every offer it receives. Events of other processes
-// reach their handlers on the receiving thread, in the order they arrive.
-//
-// One receiving thread serves every socket; replies to callers and
-// time-outs are handed to them on the transport's delivery threads. The
-// destructor joins the receiving thread and drops unanswered calls; replies
-// still being produced by a provider go out on the endpoint's socket, which
-// lives as long as they do.
+// An offered instance that the deployment places on an endpoint listens
+// there; its requests are answered and its events sent from that endpoint.
+// Calls leave through one client socket on the unicast address, with this
+// process's client id; a call not answered within the call time-out ends
+// with 0x81. With discovery on, the process owns <unicast>:<SD port> (plus
+// the multicast group on that port) and sends every discovery message from
+// it; a second process on the same address is refused with an error that
+// says so. Replies to callers and time-outs are handed over on the
+// transport's delivery threads; events of other processes reach their
+// handlers on the receiving thread, in the order they arrive.
 #pragma once
 
 #include "rk/com/runtime/someip/deployment.h"
@@ -49,7 +44,8 @@ public:
         std::uint64_t malformed_discovery_messages{0};
     };
 
-    // Throws std::system_error when the client socket cannot be bound.
+    // Throws std::system_error when the client socket cannot be bound, or
+    // (EADDRINUSE) when another process runs discovery on the same address.
     explicit Udp_transport(Deployment deployment);
     ~Udp_transport() override;
     Udp_transport(const Udp_transport&) = delete;
@@ -86,10 +82,10 @@ public:
     // instance offered here.
     std::size_t subscriber_count(const cpp_binding::Service_info& service) const;
 
-    struct Engine;
+    struct Core;
 
 private:
-    std::shared_ptr<Engine> engine_;
+    std::shared_ptr<Core> core_;
 };
 
 }  // namespace rk::com::runtime::someip

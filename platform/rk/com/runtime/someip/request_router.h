@@ -1,0 +1,56 @@
+// The instances this process offers on the network and the requests that
+// reach them. A request is checked against the offers listening on the
+// endpoint it arrived at (service, method, versions, message type) and is
+// either refused with the SOME/IP error it deserves or handed to the
+// instance's handler with a reply function that answers from that endpoint.
+#pragma once
+
+#include "rk/com/runtime/someip/message.h"
+#include "rk/com/runtime/someip/udp_socket.h"
+#include "rk/com/runtime/transport.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace rk::com::runtime::someip {
+
+class Request_router {
+public:
+    struct Offer {
+        cpp_binding::Service_info service;
+        std::shared_ptr<Request_handler> handler;
+        std::uint16_t wire_service_id{0};
+        std::uint8_t major_version{0};
+        // The wire id of the binding's method n is method_ids[n].
+        std::vector<std::uint16_t> method_ids;
+        std::shared_ptr<Udp_socket> endpoint;
+    };
+
+    void add(const Offer& offer);
+    // Removes the offer and waits until no request is being handed to its
+    // handler (but the one this thread may be in). Returns the endpoint when
+    // no other offer listens there any more.
+    std::shared_ptr<Udp_socket> remove(const cpp_binding::Service_info& service);
+    // The offer of an instance, if this process offers it on the network.
+    std::shared_ptr<const Offer> find(const cpp_binding::Service_info& service) const;
+    // An endpoint already bound to local, to be shared by another offer.
+    std::shared_ptr<Udp_socket> endpoint_at(Address local) const;
+
+    void on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer, const Message& message,
+                    const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes);
+
+private:
+    struct Entry {
+        std::shared_ptr<const Offer> offer;
+        int in_flight{0};
+    };
+
+    mutable std::mutex mutex_;
+    std::condition_variable handed_over_;
+    std::map<cpp_binding::Service_info, std::shared_ptr<Entry>> offers_;
+};
+
+}  // namespace rk::com::runtime::someip
