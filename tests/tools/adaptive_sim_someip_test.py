@@ -114,7 +114,7 @@ class AdaptiveSimOverSomeip(unittest.TestCase):
             reply = None
             # The platform may not listen yet; the request is repeated until answered.
             for _ in range(20):
-                sock.sendto(request, ("127.0.0.1", DSA_PORT))
+                sock.sendto(request, ("127.0.0.2", DSA_PORT))
                 try:
                     reply, _ = sock.recvfrom(1024)
                     break

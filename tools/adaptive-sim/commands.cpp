@@ -1,4 +1,5 @@
 #include "adaptive-sim/commands.h"
+#include "adaptive-sim/someip_client.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,10 @@ const std::vector<Command>& commands() {
 namespace {
 
 void print_usage(FILE* to) {
-    std::fprintf(to, "usage: adaptive-sim <command> [arguments]\n\ncommands:\n");
+    std::fprintf(to, "usage: adaptive-sim [--address <ip>] <command> [arguments]\n\n"
+                     "--address: the loopback (or other) address of this process's SOME/IP side; by default\n"
+                     "the platform uses %s and each tester the first free one from 127.0.0.10\n\ncommands:\n",
+                 kPlatformAddress);
     for (const auto& command : commands()) {
         std::fprintf(to, "  %s %s\n      %s\n", command.name, command.usage, command.summary);
     }
@@ -46,7 +50,12 @@ void print_usage(FILE* to) {
 
 }  // namespace
 
-int dispatch(const Arguments& arguments) {
+int dispatch(const Arguments& given) {
+    Arguments arguments = given;
+    if (arguments.size() >= 2 && arguments[0] == "--address") {
+        chosen_address() = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
     if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "help") {
         print_usage(arguments.empty() ? stderr : stdout);
         return arguments.empty() ? 2 : 0;

@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -66,8 +67,8 @@ int report_failure(const char* what, const Call_result& result) {
 
 int run_did_read(const Arguments& arguments) {
     if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
-    Udp_transport transport(sim_deployment());
-    const auto result = call(transport, kDataIdentifier, "1", 1, empty_meta_information());
+    const auto transport = tester_transport();
+    const auto result = call(*transport, kDataIdentifier, "1", 1, empty_meta_information());
     if (result.code != 0) return report_failure("Read", result);
     Read_output output;
     try {
@@ -83,8 +84,8 @@ int run_did_read(const Arguments& arguments) {
 
 int run_did_cancel(const Arguments& arguments) {
     if (!arguments.empty()) throw Usage_error{"unexpected argument " + arguments.front()};
-    Udp_transport transport(sim_deployment());
-    const auto result = call(transport, kDataIdentifier, "1", 0, empty_meta_information());
+    const auto transport = tester_transport();
+    const auto result = call(*transport, kDataIdentifier, "1", 0, empty_meta_information());
     if (result.code != 0) return report_failure("Cancel", result);
     std::printf("cancelled\n");
     return 0;
@@ -97,8 +98,8 @@ int run_init_monitor(const Arguments& arguments) {
     if (end == arguments[0].c_str() || *end != '\0' || reason > 0xFF || arguments[0][0] == '-') {
         throw Usage_error{"the reason is a number 0…255"};
     }
-    Udp_transport transport(sim_deployment());
-    const auto result = call(transport, kDiagnosticMonitor, "479232", 0, Bytes{static_cast<std::uint8_t>(reason)});
+    const auto transport = tester_transport();
+    const auto result = call(*transport, kDiagnosticMonitor, "479232", 0, Bytes{static_cast<std::uint8_t>(reason)});
     if (result.code != 0) return report_failure("InitMonitor", result);
     std::printf("monitor initialised\n");
     return 0;
@@ -139,7 +140,7 @@ int run_diag_load(const Arguments& arguments) {
 
     // Every client is a transport of its own: its own socket and session ids.
     std::vector<std::unique_ptr<Udp_transport>> transports;
-    for (unsigned long i = 0; i <= clients; ++i) transports.push_back(std::make_unique<Udp_transport>(sim_deployment()));
+    for (unsigned long i = 0; i <= clients; ++i) transports.push_back(tester_transport());
     const Bytes request = empty_meta_information();
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::seconds(seconds);
@@ -219,7 +220,8 @@ int run_dem_listen(const Arguments& arguments) {
     sigaddset(&termination, SIGTERM);
     // Blocked before the transport starts its threads, so they inherit it.
     if (sigprocmask(SIG_BLOCK, &termination, nullptr) != 0) return 1;
-    Udp_transport transport(sim_deployment());
+    const auto listener = tester_transport();
+    Udp_transport& transport = *listener;
     const rk::com::cpp_binding::Service_info monitor{tq::com::runtime::Service_id(kDiagnosticMonitor),
                                                      tq::com::runtime::Instance_id("479232")};
     transport.subscribe(monitor, 0, [](const tq::com::runtime::Serialized_payload& payload) {
@@ -242,10 +244,31 @@ int run_dem_listen(const Arguments& arguments) {
     return 0;
 }
 
-Deployment sim_deployment() {
+std::string& chosen_address() {
+    static std::string address;
+    return address;
+}
+
+Deployment sim_deployment(const std::string& unicast) {
     auto deployment = rk::com::runtime::someip::process_deployment("");
     deployment.client_id = kTesterClientId;
+    deployment.unicast = unicast;
     return deployment;
+}
+
+std::unique_ptr<Udp_transport> platform_transport() {
+    return std::make_unique<Udp_transport>(sim_deployment(chosen_address().empty() ? kPlatformAddress : chosen_address()));
+}
+
+std::unique_ptr<Udp_transport> tester_transport() {
+    if (!chosen_address().empty()) return std::make_unique<Udp_transport>(sim_deployment(chosen_address()));
+    for (int host = 10;; ++host) {
+        try {
+            return std::make_unique<Udp_transport>(sim_deployment("127.0.0." + std::to_string(host)));
+        } catch (const std::system_error& error) {
+            if (error.code().value() != EADDRINUSE || host >= 250) throw;
+        }
+    }
 }
 
 Call_result call(Udp_transport& transport, const std::string& interface, const std::string& instance,

@@ -34,7 +34,7 @@ public:
 
 }  // namespace
 
-State_manager::State_manager() : transport_(std::make_unique<someip::Udp_transport>(sim_deployment())) {
+State_manager::State_manager() : transport_(platform_transport()) {
     transport_->offer(kDsaInterface, {0, 1}, std::make_shared<Restart_requests>());
     if (!transport_->bound_port(kDsaInterface)) {
         print_complaint("sm", "the DSAInterface endpoint cannot be bound; restart requests will not arrive");

@@ -1,5 +1,5 @@
 // The simulated state manager: provides tq::ap::statemanager::DSAInterface
-// over SOME/IP on the deployment's endpoint (127.0.0.1:30503 by default) and
+// over SOME/IP on the deployment's endpoint (127.0.0.2:30503 by default) and
 // prints "sm restart-request <id>" for each RequestRestart it receives.
 #pragma once
 

@@ -6,6 +6,7 @@
 
 #include "rk/com/infrastructure_exception.h"
 #include "rk/com/runtime/component_singleton.h"
+#include "rk/com/runtime/local_transport.h"
 #include "rk/com/runtime/someip/udp_transport.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,8 @@ using tq::com::runtime::Serialized_payload;
 using tq::com::runtime::Service_id;
 using tq::ap::statemanager::proxy::DSAInterfaceProxy;
 
-someip::Deployment private_deployment(std::uint16_t client_id) {
+// Each process its own address, as on two ECUs.
+someip::Deployment private_deployment(std::uint16_t client_id, const std::string& unicast) {
     static const std::uint16_t port = [] {
         const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -42,12 +44,16 @@ someip::Deployment private_deployment(std::uint16_t client_id) {
     }();
     auto deployment = someip::default_deployment();
     deployment.client_id = client_id;
+    deployment.unicast = unicast;
     deployment.service_discovery.port = port;
     const auto pid = static_cast<unsigned>(::getpid());
     deployment.service_discovery.multicast =
         "239.81." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
     for (auto& service : deployment.services) {
-        for (auto& instance : service.instances) instance.port = 0;
+        for (auto& instance : service.instances) {
+            instance.address = unicast;
+            instance.port = 0;
+        }
     }
     return deployment;
 }
@@ -76,8 +82,9 @@ bool eventually(Predicate predicate) {
 }
 
 TEST(StateManagerDiscovery, FoundOnlyWhileOfferedAndCallsFailAfterTheStopOffer) {
-    Component_singleton component{std::make_shared<someip::Udp_transport>(private_deployment(0x5744))};
-    someip::Udp_transport state_manager_process(private_deployment(0x7E57));
+    Component_singleton component{std::make_shared<Local_transport>(
+        std::make_shared<someip::Udp_transport>(private_deployment(0x5744, "127.0.0.1")))};
+    someip::Udp_transport state_manager_process(private_deployment(0x7E57, "127.0.0.2"));
     const Service_info dsa{Service_id(tq::ap::statemanager::DSAInterface::id()), Instance_id("1")};
     auto state_manager = std::make_shared<Counting_state_manager>();
 

@@ -135,8 +135,10 @@ Service_discovery_deployment private_discovery() {
     return sd;
 }
 
-Deployment monitor_deployment(Service_discovery_deployment sd, std::uint16_t client_id) {
+// Each transport its own address, as two ECUs would have.
+Deployment monitor_deployment(Service_discovery_deployment sd, std::uint16_t client_id, const std::string& unicast) {
     Deployment d;
+    d.unicast = unicast;
     d.client_id = client_id;
     d.call_timeout = std::chrono::seconds(10);
     d.service_discovery = std::move(sd);
@@ -144,7 +146,7 @@ Deployment monitor_deployment(Service_discovery_deployment sd, std::uint16_t cli
     s.interface = monitor_interface;
     s.service_id = 0x0D01;
     s.major_version = 1;
-    s.instances.push_back(Instance_deployment{"479232", 1, "127.0.0.1", 0});
+    s.instances.push_back(Instance_deployment{"479232", 1, unicast, 0});
     s.methods = {{"InitMonitor", 0x0000}};
     s.events = {{"MonitorAction", 0x8000, 0x0001}};
     d.services.push_back(s);
@@ -229,19 +231,29 @@ std::optional<std::uint8_t> call(Udp_transport& client) {
     return answered.get();
 }
 
-TEST(Discovery, AnInstanceIsAvailableWhileItsOfferIsLive) {
+TEST(Discovery, TwoProcessesFindCallAndNotifyEachOtherUntilTheOfferIsWithdrawn) {
     const auto sd = private_discovery();
-    Udp_transport client(monitor_deployment(sd, 0x1001));
+    Udp_transport client(monitor_deployment(sd, 0x1001, "127.0.0.5"));
     Observer observer(client);
     EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "nothing offered yet";
     EXPECT_EQ(call(client), return_code::not_available);
+    const auto subscription = client.subscribe(monitor, 0, observer.events());
     {
-        Udp_transport server(monitor_deployment(sd, 0x1002));
+        Udp_transport server(monitor_deployment(sd, 0x1002, "127.0.0.1"));
         server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
         ASSERT_TRUE(observer.wait_for(1));
-        EXPECT_EQ(client.find(monitor.service_id(), monitor.instance_id()).size(), 1u);
         EXPECT_TRUE(client.is_available(monitor));
         EXPECT_EQ(call(client), return_code::ok);
+
+        // The subscription follows the offer; events arrive in the order sent.
+        ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
+        const Bytes sent = {1, 0, 0, 1, 0};
+        for (auto verdict : sent) server.send_event(monitor, 0, {payload_of({verdict})});
+        ASSERT_TRUE(observer.wait_for(1, sent.size()));
+        EXPECT_EQ(observer.received(), sent);
+        client.unsubscribe(subscription);
+        EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }))
+            << "the stop subscribe reaches the server";
 
         server.stop_offer(monitor);
         ASSERT_TRUE(observer.wait_for(2));
@@ -251,55 +263,20 @@ TEST(Discovery, AnInstanceIsAvailableWhileItsOfferIsLive) {
     EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
 }
 
-TEST(Discovery, AFindIsAnsweredAndAnOfferRunsOutWithItsTtl) {
-    auto sd = private_discovery();
-    // Offers repeat far less often than they live: a lapse between two is certain.
-    sd.offer_ttl = 1;
-    sd.repetitions_max = 0;
-    sd.cyclic_offer_delay = std::chrono::seconds(3600);
-    sd.initial_delay_min = sd.initial_delay_max = std::chrono::seconds(3600);
-    Udp_transport server(monitor_deployment(sd, 0x1002));
-    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
-    Udp_transport client(monitor_deployment(sd, 0x1001));
-    Observer observer(client);
-    EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "the find goes out";
-    ASSERT_TRUE(observer.wait_for(1)) << "the server answers the find";
-    ASSERT_TRUE(observer.wait_for(2)) << "the offer's TTL runs out";
-    EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
-    EXPECT_FALSE(client.is_available(monitor));
-}
-
-TEST(Discovery, EventsReachASubscribedTransportInOrderUntilItUnsubscribes) {
+TEST(Discovery, ASecondProcessOnTheSameAddressIsRefusedWithWhatToDo) {
     const auto sd = private_discovery();
-    Udp_transport server(monitor_deployment(sd, 0x1002));
-    Udp_transport client(monitor_deployment(sd, 0x1001));
-    Observer observer(client);
-    const auto subscription = client.subscribe(monitor, 0, observer.events());
-    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
-    // The subscription follows the offer.
-    ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
-    const Bytes sent = {1, 0, 0, 1, 0};
-    for (auto verdict : sent) server.send_event(monitor, 0, {payload_of({verdict})});
-    ASSERT_TRUE(observer.wait_for(0, sent.size()));
-    EXPECT_EQ(observer.received(), sent);
-
-    client.unsubscribe(subscription);
-    EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }))
-        << "the stop subscribe reaches the server";
-}
-
-TEST(Discovery, ASubscriberRunsOutWithItsTtl) {
-    auto sd = private_discovery();
-    sd.subscription_ttl = 1;
-    // The client renews its subscription only with an offer, and none comes again.
-    sd.repetitions_max = 0;
-    sd.cyclic_offer_delay = std::chrono::seconds(3600);
-    Udp_transport server(monitor_deployment(sd, 0x1002));
-    Udp_transport client(monitor_deployment(sd, 0x1001));
-    client.subscribe(monitor, 0, [](const Serialized_payload&) {});
-    server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
-    ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
-    EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }));
+    Udp_transport first(monitor_deployment(sd, 0x1001, "127.0.0.1"));
+    try {
+        Udp_transport second(monitor_deployment(sd, 0x1002, "127.0.0.1"));
+        FAIL() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), EADDRINUSE);
+        EXPECT_EQ(std::string(error.what()),
+                  "SOME/IP service discovery endpoint 127.0.0.1:" + std::to_string(sd.port) +
+                      " is in use by another process; give each process its own unicast address in "
+                      "com_deployment.json: Address already in use");
+    }
+    EXPECT_EQ(first.discovery_port(), sd.port);
 }
 
 }  // namespace

@@ -441,8 +441,9 @@ TEST(UdpTransportCalls, UndeployedInstancesAndMethodsFailLocally) {
     EXPECT_TRUE(client.find(did.service_id(), Instance_id("2")).empty());
 }
 
-TEST(UdpTransportCalls, ATransportAnswersItsOwnOfferingsInProcess) {
-    Udp_transport transport{test_deployment(0)};
+TEST(UdpTransportCalls, InstancesOfferedInThisProcessAreCalledInProcessInFrontOfTheNetwork) {
+    auto network = std::make_shared<Udp_transport>(test_deployment(0));
+    Local_transport transport{network};
     const Service_info local_only{Service_id("a::Local"), Instance_id("x")};
     auto provider = std::make_shared<Scripted_provider>(
         [](std::uint16_t, const Bytes&, Reply_function& reply) { reply(0, payload_of({0x42})); });
@@ -453,7 +454,7 @@ TEST(UdpTransportCalls, ATransportAnswersItsOwnOfferingsInProcess) {
         changes.push_back(available);
     });
     transport.offer(local_only, {0, 1}, provider);
-    EXPECT_FALSE(transport.bound_port(local_only).has_value()) << "no endpoint without a deployment";
+    EXPECT_FALSE(network->bound_port(local_only).has_value()) << "no endpoint without a deployment";
     EXPECT_TRUE(transport.is_available(local_only));
 
     Response_slot slot;
@@ -582,13 +583,17 @@ TEST(ComponentTransport, TheComponentChoosesItsTransport) {
                               "service_discovery": {"port": 0}, "services": []})";
     {
         Component_singleton component(false, path);
-        auto* udp = dynamic_cast<Udp_transport*>(&component.runtime()->transport());
+        auto* local = dynamic_cast<Local_transport*>(&component.runtime()->transport());
+        ASSERT_NE(local, nullptr);
+        auto* udp = dynamic_cast<Udp_transport*>(local->network().get());
         ASSERT_NE(udp, nullptr);
         EXPECT_EQ(udp->deployment().client_id, 0x1234);
     }
     {
         Component_singleton component(true, path);
-        EXPECT_NE(dynamic_cast<Local_transport*>(&component.runtime()->transport()), nullptr);
+        auto* local = dynamic_cast<Local_transport*>(&component.runtime()->transport());
+        ASSERT_NE(local, nullptr);
+        EXPECT_EQ(local->network(), nullptr);
     }
     std::ofstream(path) << R"({"unicast": "127.0.0.1"})";
     try {

@@ -1,0 +1,305 @@
+// The discovery state machine on its own, with the time given by the test:
+// offer phases, session and reboot counters, TTLs, a peer's restart, and
+// the answers to finds and subscriptions.
+#include "rk/com/runtime/someip/service_discovery.h"
+
+#include <gtest/gtest.h>
+
+namespace rk::com::runtime::someip {
+namespace {
+
+using namespace std::chrono_literals;
+using Time = Service_discovery::Time;
+using Actions = Service_discovery::Actions;
+
+const Address self{0x7F000001, 30490};
+const Address group{0xE0F4E0F5, 30490};
+const Address peer{0x7F000003, 30490};
+const Address peer_events{0x7F000003, 40000};
+const Instance_key monitor{0x0D01, 0x0001};
+const Time t0 = Time() + 1h;
+
+Service_discovery::Config config() {
+    Service_discovery::Config c;
+    c.self = self;
+    c.group = group;
+    c.initial_delay_min = c.initial_delay_max = 10ms;
+    c.repetition_base_delay = 30ms;
+    c.repetitions_max = 3;
+    c.cyclic_offer_delay = 1000ms;
+    c.offer_ttl = 3;
+    c.subscription_ttl = 3;
+    c.known_services = {{0x0D01, 1}, {0x0401, 1}};
+    return c;
+}
+
+Service_discovery::Local_offer monitor_offer() {
+    return Service_discovery::Local_offer{monitor, 1, 0, Address{0x7F000001, 30501}, {0x0001}};
+}
+
+// A sent datagram, decoded.
+struct Sent {
+    Address to;
+    std::uint16_t session;
+    std::uint8_t flags;
+    std::vector<sd::Entry> entries;
+    std::vector<sd::Endpoint> endpoints;
+};
+
+std::vector<Sent> decode(const Actions& actions) {
+    std::vector<Sent> sent;
+    for (const auto& datagram : actions.datagrams) {
+        const auto& b = datagram.bytes;
+        EXPECT_EQ(std::vector<std::uint8_t>(b.begin(), b.begin() + 4), (std::vector<std::uint8_t>{0xFF, 0xFF, 0x81, 0x00}));
+        EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + 8, b.begin() + 10), (std::vector<std::uint8_t>{0, 0}))
+            << "client id 0";
+        const auto parsed = sd::parse(b.data() + 16, b.size() - 16);
+        EXPECT_TRUE(parsed.has_value());
+        if (!parsed) continue;
+        Sent s{datagram.to, static_cast<std::uint16_t>(b[10] << 8 | b[11]), parsed->flags, parsed->entries, {}};
+        for (const auto& entry : parsed->entries) {
+            for (const auto& endpoint : parsed->endpoints_of(entry)) s.endpoints.push_back(endpoint);
+        }
+        sent.push_back(s);
+    }
+    return sent;
+}
+
+sd::Message message_with(sd::Entry entry, std::optional<sd::Endpoint> endpoint, std::uint8_t flags) {
+    sd::Message message;
+    message.flags = flags;
+    if (endpoint) {
+        entry.first_option = sd::add_endpoint(message, *endpoint);
+        entry.first_count = 1;
+    }
+    message.entries.push_back(entry);
+    return message;
+}
+
+sd::Entry entry(std::uint8_t type, Instance_key key, std::uint32_t ttl, std::uint16_t eventgroup = 0) {
+    sd::Entry e;
+    e.type = type;
+    e.service_id = key.service;
+    e.instance_id = key.instance;
+    e.major_version = 1;
+    e.ttl = ttl;
+    e.eventgroup = eventgroup;
+    return e;
+}
+
+constexpr std::uint8_t rebooted = sd::flag_reboot | sd::flag_unicast;
+
+TEST(DiscoveryStateMachine, AnOfferGoesThroughInitialWaitRepetitionsAndTheCyclicPhase) {
+    Service_discovery discovery(config(), 1);
+    discovery.offer(monitor_offer(), t0);
+    EXPECT_EQ(discovery.next_deadline(), t0 + 10ms);
+    EXPECT_TRUE(discovery.on_timer(t0 + 9ms).datagrams.empty()) << "still in the initial wait";
+
+    // Sent at the end of the wait, then after 30, 60 and 120 ms, then every second.
+    const std::vector<std::chrono::milliseconds> due = {10ms, 40ms, 100ms, 220ms, 1220ms, 2220ms};
+    std::uint16_t session = 1;
+    for (const auto at : due) {
+        EXPECT_EQ(discovery.next_deadline(), t0 + at);
+        const auto sent = decode(discovery.on_timer(t0 + at));
+        ASSERT_EQ(sent.size(), 1u) << at.count();
+        EXPECT_EQ(sent[0].to, group);
+        EXPECT_EQ(sent[0].session, session++);
+        EXPECT_EQ(sent[0].flags, rebooted);
+        ASSERT_EQ(sent[0].entries.size(), 1u);
+        EXPECT_EQ(sent[0].entries[0].type, sd::entry_type::offer_service);
+        EXPECT_EQ(sent[0].entries[0].ttl, 3u);
+        EXPECT_EQ(sent[0].endpoints, (std::vector<sd::Endpoint>{{0x7F000001, sd::protocol_udp, 30501}}));
+    }
+
+    // Withdrawn with a stop offer to everyone.
+    const auto stop = decode(discovery.stop_offer(monitor));
+    ASSERT_EQ(stop.size(), 1u);
+    EXPECT_EQ(stop[0].entries[0].ttl, 0u);
+    EXPECT_EQ(discovery.next_deadline(), Time::max());
+}
+
+TEST(DiscoveryStateMachine, SessionsCountPerChannelAndTheRebootFlagEndsWithTheFirstWrap) {
+    auto c = config();
+    c.peers = {Address{0x7F000009, 30490}};
+    Service_discovery discovery(c, 1);
+    // Each find goes to the group and to the configured peer, on counters of their own.
+    Time now = t0;
+    for (std::uint32_t n = 1; n <= 0xFFFF; ++n) {
+        const auto sent = decode(discovery.find(monitor, now));
+        ASSERT_EQ(sent.size(), 2u);
+        if (n == 1 || n == 0xFFFF) {
+            for (const auto& s : sent) {
+                EXPECT_EQ(s.session, n);
+                EXPECT_EQ(s.flags, rebooted);
+            }
+        }
+        now += c.initial_delay_max;
+    }
+    for (const auto& s : decode(discovery.find(monitor, now))) {
+        EXPECT_EQ(s.session, 1) << "wrapped past 0xFFFF to 1, never 0";
+        EXPECT_EQ(s.flags, sd::flag_unicast) << "no reboot flag after the first wrap";
+    }
+    // A peer never written to before starts at 1 with the reboot flag.
+    discovery.offer(monitor_offer(), now);
+    const auto answer = decode(discovery.on_message(
+        message_with(entry(sd::entry_type::find_service, monitor, 3), std::nullopt, rebooted), 1, peer, false, now));
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].session, 1);
+    EXPECT_EQ(answer[0].flags, rebooted);
+    // A find again within the initial delay is not repeated.
+    EXPECT_TRUE(discovery.find(monitor, now).datagrams.empty());
+}
+
+TEST(DiscoveryStateMachine, AFindIsAnsweredToItsSenderWithOneOfferPerInstance) {
+    Service_discovery discovery(config(), 1);
+    discovery.offer(monitor_offer(), t0);
+    sd::Message find;
+    find.flags = rebooted;
+    auto specific = entry(sd::entry_type::find_service, monitor, 3);
+    auto wildcard = entry(sd::entry_type::find_service, Instance_key{0x0D01, 0xFFFF}, 3);
+    wildcard.major_version = 0xFF;
+    auto other = entry(sd::entry_type::find_service, Instance_key{0x0401, 0x0001}, 3);
+    auto wrong_major = specific;
+    wrong_major.major_version = 2;
+    find.entries = {specific, specific, wildcard, other, wrong_major, specific};
+    const auto sent = decode(discovery.on_message(find, 1, peer, false, t0));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].to, peer) << "to the find's source address and port";
+    ASSERT_EQ(sent[0].entries.size(), 1u);
+    EXPECT_EQ(sent[0].entries[0].type, sd::entry_type::offer_service);
+    EXPECT_EQ(sent[0].entries[0].service_id, 0x0D01);
+
+    // Our own messages coming back through the group are not answered.
+    EXPECT_TRUE(discovery.on_message(find, 2, self, true, t0).datagrams.empty());
+}
+
+TEST(DiscoveryStateMachine, SubscriptionsAreAckedOrNackedToTheSenderAndRunOutWithTheirTtl) {
+    Service_discovery discovery(config(), 1);
+    discovery.offer(monitor_offer(), t0);
+    const sd::Endpoint at_peer{peer_events.ip, sd::protocol_udp, peer_events.port};
+    struct Case {
+        const char* what;
+        sd::Entry entry;
+        sd::Endpoint endpoint;
+        std::uint32_t answered_ttl;
+    };
+    auto unknown_group = entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 0x0002);
+    auto wrong_major = entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 0x0001);
+    wrong_major.major_version = 2;
+    const std::vector<Case> cases = {
+        {"an unknown eventgroup", unknown_group, at_peer, 0},
+        {"another major version", wrong_major, at_peer, 0},
+        {"an endpoint on another address", entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1),
+         sd::Endpoint{0x0A000001, sd::protocol_udp, 40000}, 0},
+        {"an instance not offered", entry(sd::entry_type::subscribe_eventgroup, Instance_key{0x0D01, 2}, 5, 1), at_peer, 0},
+        {"a good one", entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), at_peer, 5},
+    };
+    std::uint16_t session = 1;
+    for (const auto& c : cases) {
+        auto e = c.entry;
+        e.counter = 3;
+        const auto sent = decode(discovery.on_message(message_with(e, c.endpoint, rebooted), session++, peer, false, t0));
+        ASSERT_EQ(sent.size(), 1u) << c.what;
+        EXPECT_EQ(sent[0].to, peer) << c.what;
+        ASSERT_EQ(sent[0].entries.size(), 1u) << c.what;
+        const auto& answer = sent[0].entries[0];
+        EXPECT_EQ(answer.type, sd::entry_type::subscribe_eventgroup_ack) << c.what;
+        EXPECT_EQ(answer.ttl, c.answered_ttl) << c.what;
+        EXPECT_EQ(answer.eventgroup, c.entry.eventgroup) << c.what;
+        EXPECT_EQ(answer.counter, 3) << c.what;
+        EXPECT_TRUE(sent[0].endpoints.empty()) << c.what;
+    }
+    EXPECT_EQ(discovery.subscribers(monitor, 1, t0), std::vector<Address>{peer_events});
+    EXPECT_EQ(discovery.next_deadline(), std::min(t0 + 10ms, t0 + 5s));
+    EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 5s), std::vector<Address>{}) << "its TTL ran out";
+
+    // A stop subscribe ends it at once.
+    discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), at_peer, rebooted),
+                         session++, peer, false, t0);
+    EXPECT_TRUE(discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 0, 1), at_peer,
+                                                  rebooted),
+                                     session++, peer, false, t0)
+                    .datagrams.empty());
+    EXPECT_TRUE(discovery.subscribers(monitor, 1, t0).empty());
+}
+
+TEST(DiscoveryStateMachine, AnOtherProcesssOfferIsAvailableUntilItsTtlOrStopAndCarriesTheSubscription) {
+    Service_discovery discovery(config(), 1);
+    const Address receiver{0x7F000001, 45000};
+    EXPECT_TRUE(discovery.subscribe(monitor, 1, receiver, t0).datagrams.empty()) << "nobody offers yet";
+    const sd::Endpoint service{peer.ip, sd::protocol_udp, 30501};
+
+    auto actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted),
+                                        1, peer, true, t0);
+    ASSERT_EQ(actions.changes.size(), 1u);
+    EXPECT_TRUE(actions.changes[0].available);
+    EXPECT_EQ(discovery.endpoint_of(monitor, t0), (Address{peer.ip, 30501}));
+    const auto subscribe = decode(actions);
+    ASSERT_EQ(subscribe.size(), 1u);
+    EXPECT_EQ(subscribe[0].to, peer) << "to the discovery endpoint that offered";
+    EXPECT_EQ(subscribe[0].entries[0].type, sd::entry_type::subscribe_eventgroup);
+    EXPECT_EQ(subscribe[0].entries[0].eventgroup, 1);
+    EXPECT_EQ(subscribe[0].endpoints, (std::vector<sd::Endpoint>{{receiver.ip, sd::protocol_udp, receiver.port}}));
+
+    // Renewed offers keep it; it runs out with the last offer's TTL.
+    actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted), 2,
+                                   peer, true, t0 + 1s);
+    EXPECT_TRUE(actions.changes.empty());
+    EXPECT_EQ(discovery.next_deadline(), t0 + 4s);
+    actions = discovery.on_timer(t0 + 4s);
+    ASSERT_EQ(actions.changes.size(), 1u);
+    EXPECT_FALSE(actions.changes[0].available);
+    EXPECT_FALSE(discovery.endpoint_of(monitor, t0 + 4s).has_value());
+
+    // A stop offer ends it at once; offers of unknown services or versions are ignored.
+    discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted), 3, peer,
+                         true, t0 + 5s);
+    actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 0), service, rebooted), 4,
+                                   peer, true, t0 + 5s);
+    ASSERT_EQ(actions.changes.size(), 1u);
+    EXPECT_FALSE(actions.changes[0].available);
+    auto other_major = entry(sd::entry_type::offer_service, monitor, 3);
+    other_major.major_version = 2;
+    EXPECT_TRUE(discovery.on_message(message_with(other_major, service, rebooted), 5, peer, true, t0 + 5s).changes.empty());
+}
+
+TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscriptions) {
+    Service_discovery discovery(config(), 1);
+    discovery.offer(monitor_offer(), t0);
+    const sd::Endpoint service{peer.ip, sd::protocol_udp, 30502};
+    const sd::Endpoint at_peer{peer_events.ip, sd::protocol_udp, peer_events.port};
+    const Instance_key did{0x0401, 0x0001};
+    auto offer_from_peer = [&](std::uint16_t session, std::uint8_t flags) {
+        return discovery.on_message(message_with(entry(sd::entry_type::offer_service, did, 3), service, flags), session,
+                                    peer, true, t0);
+    };
+    auto subscribe_from_peer = [&](std::uint16_t session, std::uint8_t flags) {
+        return discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 3, 1), at_peer, flags),
+                                    session, peer, false, t0);
+    };
+    offer_from_peer(1, rebooted);
+    subscribe_from_peer(1, rebooted);
+    EXPECT_TRUE(offer_from_peer(2, rebooted).changes.empty()) << "the multicast session grows";
+    ASSERT_EQ(discovery.subscribers(monitor, 1, t0).size(), 1u);
+
+    // Session 1 again with the reboot flag, on the unicast channel: the peer restarted.
+    auto actions = discovery.on_message(message_with(entry(sd::entry_type::find_service, Instance_key{0x9999, 1}, 3),
+                                                     std::nullopt, rebooted),
+                                        1, peer, false, t0);
+    ASSERT_EQ(actions.changes.size(), 1u);
+    EXPECT_FALSE(actions.changes[0].available) << "its offer expires at once";
+    EXPECT_TRUE(discovery.subscribers(monitor, 1, t0).empty()) << "no more notifications to the old endpoint";
+    ASSERT_EQ(actions.notes.size(), 1u);
+    EXPECT_EQ(actions.notes[0], "SOME/IP-SD peer 127.0.0.3:30490 restarted; its offers and subscriptions are dropped");
+
+    // After its first wrap a peer's flag is clear; a flag set again means another restart.
+    offer_from_peer(3, sd::flag_unicast);
+    actions = offer_from_peer(4, rebooted);
+    ASSERT_EQ(actions.changes.size(), 2u) << "expired, then offered again by the same message";
+    EXPECT_FALSE(actions.changes[0].available);
+    EXPECT_TRUE(actions.changes[1].available);
+    EXPECT_EQ(discovery.tracked_peers(), 2u) << "one entry per address and channel";
+}
+
+}  // namespace
+}  // namespace rk::com::runtime::someip
