@@ -39,7 +39,7 @@ TEST(DefaultDeployment, CompiledInAndShippedFileHoldTheServicesOfTheSystem) {
         "MonitorAction=0x8000/0x1\n"
         "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets 0x401 1.0 1=0x1@127.0.0.1:30502 "
         "Cancel=0 Read=0x1\n"
-        "tq::ap::statemanager::DSAInterface 0xa01 1.0 1=0x1@127.0.0.1:30503 RequestRestart=0\n";
+        "tq::ap::statemanager::DSAInterface 0xa01 1.0 1=0x1@127.0.0.2:30503 RequestRestart=0\n";
     EXPECT_EQ(summary(default_deployment()), expected);
     EXPECT_EQ(summary(load_deployment(WARDEX_SHIPPED_DEPLOYMENT)), expected);
     EXPECT_EQ(installed_deployment_path(), wardex::paths::etc_adaptive_dir() + "/com_deployment.json");
