@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""A standard SOME/IP-SD peer, played with scapy, meets the real wardex.
+
+The peer is a separate ECU on 127.0.0.3 that sends and receives discovery
+only on its own port 30490, as standard stacks do, while `adaptive-sim
+platform` runs its SOME/IP side on 127.0.0.2. It finds the DTC monitor,
+subscribes to its verdicts, gets kFailed, "reboots" (session 1 with the
+reboot flag) and from then on gets nothing on its old subscription; after
+wardex restarts, wardex's first discovery message carries the reboot flag
+and session 1. Every discovery datagram of wardex's address that the peer
+sees (and, when a packet socket is allowed, every one on lo) leaves from
+port 30490.
+"""
+import json
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wardex_process_test as process  # noqa: E402
+
+from scapy.contrib.automotive.someip import SD, SOMEIP, SDEntry_EventGroup, SDEntry_Service, SDOption_IP4_EndPoint  # noqa: E402
+
+SD_PORT = 30490
+GROUP = "224.244.224.245"
+WARDEX_ADDRESS = "127.0.0.1"
+PEER = "127.0.0.3"
+
+
+def sd_message(session, entries, options=(), flags=0xC0):
+    return bytes(SOMEIP(srv_id=0xFFFF, method_id=0x8100, client_id=0, session_id=session, iface_ver=1, msg_type=2)
+                 / SD(flags=flags, entry_array=list(entries), option_array=list(options)))
+
+
+class Lo_capture:
+    """Source ports of the discovery datagrams wardex's address sends on lo,
+    from a packet socket (needs CAP_NET_RAW; None when not allowed)."""
+
+    def __init__(self):
+        self.ports = []
+        try:
+            self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
+            self.sock.bind(("lo", 0))
+        except (PermissionError, OSError):
+            self.sock = None
+            return
+        self.sock.settimeout(0.2)
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while self.running:
+            try:
+                frame, meta = self.sock.recvfrom(70000)
+            except socket.timeout:
+                continue
+            if meta[2] == socket.PACKET_OUTGOING:
+                continue  # each frame on lo is seen twice
+            ip = frame[14:]
+            if len(ip) < 28 or ip[9] != 17 or socket.inet_ntoa(ip[12:16]) != WARDEX_ADDRESS:
+                continue
+            header = (ip[0] & 0x0F) * 4
+            udp = ip[header:]
+            destination = socket.inet_ntoa(ip[16:20])
+            # Other tests on this machine run discovery on groups and ports of their own.
+            if destination not in (GROUP, PEER) and struct.unpack(">H", udp[2:4])[0] != SD_PORT:
+                continue
+            if udp[8:12] == b"\xff\xff\x81\x00":
+                self.ports.append(struct.unpack(">H", udp[0:2])[0])
+
+    def stop(self):
+        if self.sock is not None:
+            self.running = False
+            self.thread.join()
+            self.sock.close()
+
+
+class Peer:
+    """The peer's two discovery sockets (unicast 127.0.0.3:30490 and the
+    group) and its event socket; every discovery datagram from wardex's
+    address is kept with its source and the socket it came to."""
+
+    def __init__(self):
+        self.unicast = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.unicast.bind((PEER, SD_PORT))
+        self.unicast.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(PEER))
+        self.group = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.group.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.group.bind((GROUP, SD_PORT))
+        self.group.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                              socket.inet_aton(GROUP) + socket.inet_aton(PEER))
+        self.events = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.events.bind((PEER, 0))
+        self.events.settimeout(0.2)
+        self.received = []  # (time, source, via_group, SOMEIP)
+        self.lock = threading.Lock()
+        self.running = True
+        self.threads = [threading.Thread(target=self._listen, args=(s, s is self.group), daemon=True)
+                        for s in (self.unicast, self.group)]
+        for thread in self.threads:
+            thread.start()
+        self.session = 0
+
+    def _listen(self, sock, via_group):
+        sock.settimeout(0.2)
+        while self.running:
+            try:
+                data, source = sock.recvfrom(65536)
+            except socket.timeout:
+                continue
+            if source[0] != WARDEX_ADDRESS:
+                continue
+            with self.lock:
+                self.received.append((time.monotonic(), source, via_group, SOMEIP(data)))
+
+    def send(self, entries, options=(), to=(WARDEX_ADDRESS, SD_PORT), flags=0xC0, session=None):
+        self.session = session if session is not None else self.session + 1
+        self.unicast.sendto(sd_message(self.session, entries, options, flags), to)
+
+    def wait_for(self, predicate, since, timeout=process.TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self.lock:
+                for item in self.received:
+                    if item[0] >= since and predicate(item):
+                        return item
+            time.sleep(0.01)
+        raise AssertionError("the peer did not receive what it waited for")
+
+    def notification(self, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                data, source = self.events.recvfrom(65536)
+            except socket.timeout:
+                continue
+            return source, data
+        return None
+
+    def stop(self):
+        self.running = False
+        for thread in self.threads:
+            thread.join()
+        for sock in (self.unicast, self.group, self.events):
+            sock.close()
+
+
+def entries_of(message, entry_type):
+    return [e for e in message[SD].entry_array if e.type == entry_type]
+
+
+class StandardPeer(process.ProcessCase):
+    def setUp(self):
+        super().setUp()
+        # The standard discovery port and group: the peer knows no other.
+        with open(process.DEPLOYMENT) as f:
+            deployment = json.load(f)
+        deployment["service_discovery"]["port"] = SD_PORT
+        deployment["service_discovery"]["multicast"] = GROUP
+        with open(process.DEPLOYMENT, "w") as f:
+            json.dump(deployment, f)
+        self.capture = Lo_capture()
+        self.peer = Peer()
+
+    def tearDown(self):
+        self.peer.stop()
+        self.capture.stop()
+        super().tearDown()
+
+    def test_FindSubscribeNotifyRebootAndRestart(self):
+        self.install({"DIDs": [{"Apps": [process.application("App1", "App1_CB", allowed=100, healing=60,
+                                                              errors=("DTC",))]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+
+        # Find (to the group) -> a unicast offer from wardex's discovery endpoint.
+        start = time.monotonic()
+        self.peer.send([SDEntry_Service(type=0x00, srv_id=0x0D01, inst_id=0xFFFF, major_ver=0xFF, ttl=3,
+                                        minor_ver=0xFFFFFFFF)], to=(GROUP, SD_PORT))
+        _, source, via_group, offer = self.peer.wait_for(
+            lambda item: not item[2] and any(e.srv_id == 0x0D01 for e in entries_of(item[3], 0x01)), start)
+        self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
+        option = offer[SD].option_array[0]
+        monitor = (option.addr, option.port)
+        self.assertEqual(option.addr, WARDEX_ADDRESS)
+
+        # Subscribe (to wardex's discovery endpoint) -> an Ack from it.
+        start = time.monotonic()
+        events_port = self.peer.events.getsockname()[1]
+        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
+                                           index_1=0, n_opt_1=1)],
+                       [SDOption_IP4_EndPoint(addr=PEER, l4_proto=0x11, port=events_port)])
+        _, source, _, ack = self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
+        self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
+        self.assertEqual(entries_of(ack, 0x07)[0].ttl, 30)
+
+        # A verdict arrives as a notification from the monitor's endpoint.
+        self.inject("App1_CB")
+        got = self.peer.notification(process.TIMEOUT)
+        self.assertIsNotNone(got, "no notification")
+        source, notification = got
+        self.assertEqual(source, monitor)
+        # Service 0x0D01, event 0x8000, length 9, client 0, protocol 1, interface 1, NOTIFICATION, E_OK, kFailed.
+        self.assertEqual(notification[:8], bytes.fromhex("0d01800000000009"))
+        self.assertEqual(notification[8:10], b"\x00\x00")
+        self.assertEqual(notification[12:], bytes.fromhex("0101020001"))
+
+        # The peer reboots: session 1 with the reboot flag again. Its old
+        # subscription gets nothing more.
+        self.peer.send([SDEntry_Service(type=0x00, srv_id=0x0401, inst_id=0xFFFF, major_ver=0xFF, ttl=3,
+                                        minor_ver=0xFFFFFFFF)], session=1)
+        time.sleep(0.5)
+        self.inject("App1_CB")
+        self.assertIsNone(self.peer.notification(2.0), "a notification reached the rebooted peer's old endpoint")
+        # Subscribed again, it gets the verdicts again.
+        start = time.monotonic()
+        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
+                                           index_1=0, n_opt_1=1)],
+                       [SDOption_IP4_EndPoint(addr=PEER, l4_proto=0x11, port=events_port)])
+        self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
+        self.inject("App1_CB")
+        self.assertIsNotNone(self.peer.notification(process.TIMEOUT), "no notification after subscribing again")
+
+        # Wardex restarts: its first discovery message has session 1 and the reboot flag.
+        self.assertEqual(wardex.stop(), 0)
+        start = time.monotonic()
+        wardex = process.Wardex()
+        self.children.append(wardex)
+        _, source, _, first = self.peer.wait_for(
+            lambda item: any(e.ttl > 0 for e in entries_of(item[3], 0x01)), start)
+        self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
+        self.assertEqual(first.session_id, 1)
+        self.assertEqual(first[SD].flags & 0x80, 0x80)
+        self.assertEqual(wardex.stop(), 0)
+        self.assertEqual(platform.stop(), 0)
+
+        with self.peer.lock:
+            ports = {item[1][1] for item in self.peer.received}
+        self.assertEqual(ports, {SD_PORT})
+        if self.capture.sock is not None:
+            self.assertTrue(self.capture.ports)
+            self.assertEqual(set(self.capture.ports), {SD_PORT})
+
+
+if __name__ == "__main__":
+    if not process.BIN_DIR or not process.SYSROOT:
+        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
+        sys.exit(2)
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
+        unittest.defaultTestLoader.loadTestsFromTestCase(StandardPeer))
+    sys.exit(0 if result.wasSuccessful() else 1)
