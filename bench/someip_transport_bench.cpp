@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,16 +38,38 @@ constexpr int reads_per_client = 2000;
 const char* const did_interface = "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets";
 const Service_info did{Service_id(did_interface), Instance_id("1")};
 
-someip::Deployment deployment(std::uint16_t port) {
+int udp_socket(std::uint16_t* port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    if (port != nullptr) *port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Server and client are two processes' transports, each on its own address,
+// finding each other through discovery on a port of this run's own.
+someip::Deployment deployment(const std::string& unicast) {
+    static const std::uint16_t discovery_port = [] {
+        std::uint16_t port = 0;
+        ::close(udp_socket(&port));
+        return port;
+    }();
     someip::Deployment d;
-    d.unicast = "127.0.0.1";
+    d.unicast = unicast;
+    d.service_discovery.port = discovery_port;
+    d.service_discovery.multicast = "239.79." + std::to_string((::getpid() >> 8) & 0xFF) + "." + std::to_string(::getpid() & 0xFF);
+    d.service_discovery.initial_delay_min = d.service_discovery.initial_delay_max = std::chrono::milliseconds(1);
     d.client_id = 0x5744;
     d.call_timeout = std::chrono::seconds(2);
     someip::Service_deployment s;
     s.interface = did_interface;
     s.service_id = 0x0401;
     s.major_version = 1;
-    s.instances.push_back(someip::Instance_deployment{"1", 1, "127.0.0.1", port});
+    s.instances.push_back(someip::Instance_deployment{"1", 1, "127.0.0.1", 0});
     s.methods = {{"Cancel", 0}, {"Read", 1}};
     d.services.push_back(s);
     return d;
@@ -109,9 +132,14 @@ void run_clients(benchmark::State& state, int clients, Call call) {
 
 void someip_read(benchmark::State& state, bool pooled) {
     const int clients = static_cast<int>(state.range(0));
-    someip::Udp_transport server(deployment(0));
+    someip::Udp_transport server(deployment("127.0.0.1"));
     server.offer(did, {0, 2}, std::make_shared<Read_provider>(pooled));
-    someip::Udp_transport client(deployment(*server.bound_port(did)));
+    someip::Udp_transport client(deployment("127.0.0.6"));
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (client.find(did.service_id(), did.instance_id()).empty()) {
+        if (Clock::now() > until) return state.SkipWithError("the Read service was not found");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     struct Waiter {
         std::mutex mutex;
         std::condition_variable done;
@@ -144,18 +172,6 @@ void someip_read(benchmark::State& state, bool pooled) {
 
 void BM_someip_read(benchmark::State& state) { someip_read(state, false); }
 void BM_someip_read_pooled(benchmark::State& state) { someip_read(state, true); }
-
-int udp_socket(std::uint16_t* port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    if (port != nullptr) *port = ntohs(address.sin_port);
-    return fd;
-}
 
 void BM_raw_udp_echo(benchmark::State& state) {
     const int clients = static_cast<int>(state.range(0));
