@@ -1,7 +1,8 @@
 #include "rk/com/runtime/someip/udp_transport.h"
 
-#include "rk/com/runtime/someip/message.h"
-#include "rk/com/runtime/someip/sd_message.h"
+#include "rk/com/runtime/someip/return_codes.h"
+#include "rk/com/someip/message.h"
+#include "rk/com/someip/sd_message.h"
 #include "rk/com/static_thread_pool.h"
 
 #include "ara/log/logging.h"
@@ -28,6 +29,15 @@
 
 namespace rk::com::runtime::someip {
 
+using rk::com::someip::append_message;
+using rk::com::someip::Header;
+using rk::com::someip::Message;
+using rk::com::someip::protocol_version;
+using rk::com::someip::Session_counter;
+using rk::com::someip::split_datagram;
+namespace message_type = rk::com::someip::message_type;
+namespace sd = rk::com::someip::sd;
+namespace wire_code = rk::com::someip::wire_code;
 using cpp_binding::Service_info;
 using tq::com::runtime::Payload_buffer;
 using tq::com::runtime::Payload_view;
