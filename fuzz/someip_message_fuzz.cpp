@@ -1,14 +1,14 @@
 // Feeds arbitrary datagrams to the SOME/IP datagram parser. Every message it
 // accepts must lie inside the datagram, and encoding the messages again must
 // give back the datagram byte for byte.
-#include "rk/com/runtime/someip/message.h"
+#include "rk/com/someip/message.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace rk::com::runtime::someip;
+    using namespace rk::com::someip;
     const auto messages = split_datagram(data, size);
     if (!messages) return 0;
     std::vector<std::uint8_t> again;

@@ -2,14 +2,14 @@
 // service discovery parser. Every option run of an accepted message must lie
 // inside its options, and a message made only of IPv4 endpoint options must
 // encode back to the same payload.
-#include "rk/com/runtime/someip/sd_message.h"
+#include "rk/com/someip/sd_message.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace rk::com::runtime::someip;
+    using namespace rk::com::someip;
     const auto message = sd::parse(data, size);
     if (!message) return 0;
     bool endpoints_only = true;

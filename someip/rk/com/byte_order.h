@@ -1,6 +1,9 @@
 // Writing numbers to and reading them from byte containers in a chosen byte
 // order. Orders are given as 1234 (little-endian, the host) and 4321
 // (big-endian); a number is byte-swapped exactly when the two differ.
+// Fixed layouts (the SOME/IP header, SD entries and options) are always
+// big-endian and include fields of three bytes: load_big_endian and
+// append_big_endian read and write those at a known position.
 #pragma once
 
 #include <cstddef>
@@ -81,6 +84,29 @@ void read_from_container(T& value, Buffer& buffer, std::uint32_t target_order,
         detail::read_no_conversion(value, buffer);
     } else {
         detail::read_with_conversion(value, buffer);
+    }
+}
+
+// The Width bytes (at most sizeof(T)) at bytes, most significant first; the
+// caller has checked that they are there.
+template <typename T, std::size_t Width = sizeof(T)>
+T load_big_endian(const std::uint8_t* bytes) noexcept {
+    static_assert(std::is_unsigned_v<T> && Width <= sizeof(T), "an unsigned number of at most sizeof(T) bytes");
+    T value = 0;
+    for (std::size_t i = 0; i < Width; ++i) value = static_cast<T>((value << 8) | bytes[i]);
+    return value;
+}
+
+// Appends the low Width bytes (at most sizeof(T)) of value, most significant first.
+template <typename T, std::size_t Width = sizeof(T), typename Container>
+void append_big_endian(T value, Container& container) {
+    static_assert(std::is_unsigned_v<T> && Width <= sizeof(T), "an unsigned number of at most sizeof(T) bytes");
+    if constexpr (Width == sizeof(T)) {
+        write_to_container(value, container, big_endian);
+    } else {
+        for (std::size_t i = Width; i > 0; --i) {
+            container.push_back(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
+        }
     }
 }
 

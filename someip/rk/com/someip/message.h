@@ -1,6 +1,6 @@
 // SOME/IP messages on the wire: the 16-byte header, splitting a datagram
-// into its messages, the session counter, and the translation between the
-// wire's return codes and the runtime's 8-bit binding codes.
+// into its messages, the session counter, and the message types and return
+// codes.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace rk::com::runtime::someip {
+namespace rk::com::someip {
 
 constexpr std::size_t header_size = 16;
 // Length field value of a message without payload: client id to return code.
@@ -89,15 +89,4 @@ private:
     std::uint16_t next_;
 };
 
-// The reply a provider's binding code becomes on the wire.
-struct Wire_reply {
-    std::uint8_t message_type;
-    std::uint8_t return_code;
-    bool with_payload;
-};
-Wire_reply to_wire_reply(std::uint8_t binding_code) noexcept;
-
-// The binding code a caller sees for a RESPONSE or ERROR with this return code.
-std::uint8_t to_binding_code(std::uint8_t message_type, std::uint8_t wire_return_code) noexcept;
-
-}  // namespace rk::com::runtime::someip
+}  // namespace rk::com::someip

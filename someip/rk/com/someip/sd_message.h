@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace rk::com::runtime::someip::sd {
+namespace rk::com::someip::sd {
 
 constexpr std::uint16_t service_id = 0xFFFF;
 constexpr std::uint16_t method_id = 0x8100;
@@ -113,4 +113,4 @@ private:
     bool wrapped_{false};
 };
 
-}  // namespace rk::com::runtime::someip::sd
+}  // namespace rk::com::someip::sd

@@ -5,7 +5,7 @@
 // instance's handler with a reply function that answers from that endpoint.
 #pragma once
 
-#include "rk/com/runtime/someip/message.h"
+#include "rk/com/runtime/someip/wire.h"
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/transport.h"
 

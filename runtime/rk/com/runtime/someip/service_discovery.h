@@ -17,7 +17,7 @@
 //   offers expire at once and its subscriptions are dropped.
 #pragma once
 
-#include "rk/com/runtime/someip/sd_message.h"
+#include "rk/com/runtime/someip/wire.h"
 
 #include <chrono>
 #include <cstdint>

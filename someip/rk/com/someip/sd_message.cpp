@@ -1,30 +1,14 @@
-#include "rk/com/runtime/someip/sd_message.h"
+#include "rk/com/someip/sd_message.h"
 
-#include "rk/com/runtime/someip/message.h"
+#include "rk/com/byte_order.h"
+#include "rk/com/someip/message.h"
 
-namespace rk::com::runtime::someip::sd {
+namespace rk::com::someip::sd {
+
+using byte_order::append_big_endian;
+using byte_order::load_big_endian;
 
 namespace {
-
-std::uint16_t read16(const std::uint8_t* p) noexcept { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-std::uint32_t read24(const std::uint8_t* p) noexcept {
-    return (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
-}
-std::uint32_t read32(const std::uint8_t* p) noexcept {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | read24(p + 1);
-}
-void put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-void put24(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 16));
-    put16(out, static_cast<std::uint16_t>(v));
-}
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    put16(out, static_cast<std::uint16_t>(v >> 16));
-    put16(out, static_cast<std::uint16_t>(v));
-}
 
 Entry decode_entry(const std::uint8_t* p) noexcept {
     Entry entry;
@@ -33,16 +17,16 @@ Entry decode_entry(const std::uint8_t* p) noexcept {
     entry.second_option = p[2];
     entry.first_count = static_cast<std::uint8_t>(p[3] >> 4);
     entry.second_count = static_cast<std::uint8_t>(p[3] & 0x0F);
-    entry.service_id = read16(p + 4);
-    entry.instance_id = read16(p + 6);
+    entry.service_id = load_big_endian<std::uint16_t>(p + 4);
+    entry.instance_id = load_big_endian<std::uint16_t>(p + 6);
     entry.major_version = p[8];
-    entry.ttl = read24(p + 9);
+    entry.ttl = load_big_endian<std::uint32_t, 3>(p + 9);
     if (entry.is_service_entry()) {
-        entry.minor_version = read32(p + 12);
+        entry.minor_version = load_big_endian<std::uint32_t>(p + 12);
     } else {
         entry.initial_data = (p[13] & 0x80) != 0;
         entry.counter = static_cast<std::uint8_t>(p[13] & 0x0F);
-        entry.eventgroup = read16(p + 14);
+        entry.eventgroup = load_big_endian<std::uint16_t>(p + 14);
     }
     return entry;
 }
@@ -70,27 +54,27 @@ std::optional<Message> parse(const std::uint8_t* payload, std::size_t size) {
     if (size < 8) return std::nullopt;
     Message message;
     message.flags = payload[0];
-    const std::uint32_t entries_length = read32(payload + 4);
+    const std::uint32_t entries_length = load_big_endian<std::uint32_t>(payload + 4);
     std::size_t at = 8;
     if (entries_length % entry_size != 0 || entries_length > size - at) return std::nullopt;
     const std::size_t entries_end = at + entries_length;
     for (; at < entries_end; at += entry_size) message.entries.push_back(decode_entry(payload + at));
     if (size - at < 4) return std::nullopt;
-    const std::uint32_t options_length = read32(payload + at);
+    const std::uint32_t options_length = load_big_endian<std::uint32_t>(payload + at);
     at += 4;
     if (options_length > size - at) return std::nullopt;
     const std::size_t options_end = at + options_length;
     while (at < options_end) {
         // length (counted from the reserved byte on), type, reserved
         if (options_end - at < 4) return std::nullopt;
-        const std::uint16_t length = read16(payload + at);
+        const std::uint16_t length = load_big_endian<std::uint16_t>(payload + at);
         if (length == 0 || options_end - at - 3 < length) return std::nullopt;
         Option option;
         option.type = payload[at + 2];
         if (option.type == option_type::ipv4_endpoint) {
             if (length != 9) return std::nullopt;
             const std::uint8_t* p = payload + at + 4;
-            option.endpoint = Endpoint{read32(p), p[5], read16(p + 6)};
+            option.endpoint = Endpoint{load_big_endian<std::uint32_t>(p), p[5], load_big_endian<std::uint16_t>(p + 6)};
         }
         message.options.push_back(option);
         at += 3 + static_cast<std::size_t>(length);
@@ -114,36 +98,36 @@ std::vector<std::uint8_t> encode(const Message& message, std::uint16_t session_i
     std::vector<std::uint8_t> payload;
     payload.push_back(message.flags);
     payload.insert(payload.end(), 3, 0);
-    put32(payload, static_cast<std::uint32_t>(message.entries.size() * entry_size));
+    append_big_endian(static_cast<std::uint32_t>(message.entries.size() * entry_size), payload);
     for (const auto& entry : message.entries) {
         payload.push_back(entry.type);
         payload.push_back(entry.first_option);
         payload.push_back(entry.second_option);
         payload.push_back(static_cast<std::uint8_t>((entry.first_count << 4) | (entry.second_count & 0x0F)));
-        put16(payload, entry.service_id);
-        put16(payload, entry.instance_id);
+        append_big_endian<std::uint16_t>(entry.service_id, payload);
+        append_big_endian<std::uint16_t>(entry.instance_id, payload);
         payload.push_back(entry.major_version);
-        put24(payload, entry.ttl);
+        append_big_endian<std::uint32_t, 3>(entry.ttl, payload);
         if (entry.is_service_entry()) {
-            put32(payload, entry.minor_version);
+            append_big_endian<std::uint32_t>(entry.minor_version, payload);
         } else {
             payload.push_back(0);
             payload.push_back(static_cast<std::uint8_t>((entry.initial_data ? 0x80 : 0) | (entry.counter & 0x0F)));
-            put16(payload, entry.eventgroup);
+            append_big_endian<std::uint16_t>(entry.eventgroup, payload);
         }
     }
     std::vector<std::uint8_t> options;
     for (const auto& option : message.options) {
         if (!option.endpoint) continue;
-        put16(options, 9);
+        append_big_endian<std::uint16_t>(9, options);
         options.push_back(option_type::ipv4_endpoint);
         options.push_back(0);
-        put32(options, option.endpoint->address);
+        append_big_endian<std::uint32_t>(option.endpoint->address, options);
         options.push_back(0);
         options.push_back(option.endpoint->protocol);
-        put16(options, option.endpoint->port);
+        append_big_endian<std::uint16_t>(option.endpoint->port, options);
     }
-    put32(payload, static_cast<std::uint32_t>(options.size()));
+    append_big_endian(static_cast<std::uint32_t>(options.size()), payload);
     payload.insert(payload.end(), options.begin(), options.end());
 
     Header header;
@@ -158,4 +142,4 @@ std::vector<std::uint8_t> encode(const Message& message, std::uint16_t session_i
     return out;
 }
 
-}  // namespace rk::com::runtime::someip::sd
+}  // namespace rk::com::someip::sd
