@@ -5,6 +5,7 @@
 #include "rk/com/cpp_binding/log/incidents.h"
 #include "rk/com/cpp_binding/logger.h"
 #include "rk/com/json/serialization/detail/serialization_helper.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/strand.h"
 #include "rk/com/thread_pool_view.h"
 #include "tq/com/future.h"
@@ -142,7 +143,9 @@ void BM_DisabledIncident(benchmark::State& state) {
     const std::string text("Read beyond the end of the data buffer");
     auto& logger = rk::com::cpp_binding::logger();
     for (auto _ : state) {
-        logger.trace(rk::com::cpp_binding::log::incidents::Method_call_request_process{service, 0, 1}, text);
+        rk::com::log::trace(
+            logger,
+            rk::com::cpp_binding::log::incidents::Method_call_request_process{service, 0, 1}, text);
     }
     ara::log::set_default_level(ara::log::LogLevel::kVerbose);
 }

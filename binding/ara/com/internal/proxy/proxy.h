@@ -6,6 +6,7 @@
 #include "ara/com/log/incidents.h"
 #include "ara/com/logger.h"
 #include "rk/com/cpp_binding/proxy/proxy_impl.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/runtime/component_singleton.h"
 
 #include <memory>
@@ -24,7 +25,8 @@ public:
     static std::vector<HandleType> FindService(tq::com::runtime::Instance_id instance) {
         auto finder = rk::com::runtime::Component_singleton::get_service_finder();
         const auto handles = finder->find_service(tq::com::runtime::Service_id(I::id()), instance);
-        ara::com::logger().trace(ara::com::log::incidents::Find_service{I::id(), instance}, handles);
+        rk::com::log::trace(ara::com::logger(),
+                            ara::com::log::incidents::Find_service{I::id(), instance}, handles);
         std::vector<HandleType> found;
         found.reserve(handles.size());
         for (const auto& handle : handles) found.emplace_back(handle);

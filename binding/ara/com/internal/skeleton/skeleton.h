@@ -13,6 +13,7 @@
 #include "rk/com/cpp_binding/method_call_processing_mode.h"
 #include "rk/com/cpp_binding/skeleton/skeleton_impl.h"
 #include "rk/com/invalid_argument_exception.h"
+#include "rk/com/log/trace.h"
 
 #include <memory>
 #include <string>
@@ -25,8 +26,10 @@ class Skeleton {
 public:
     Skeleton(tq::com::runtime::Instance_id instance_id, rk::com::cpp_binding::Method_call_processing_mode mode)
         : impl_(make_impl(std::move(instance_id), mode)) {
-        impl_->port().logger().trace(rk::com::cpp_binding::log::incidents::Service_skeleton_constructed{
-            impl_->port().service_info(), rk::com::cpp_binding::defaults::compile_options()});
+        rk::com::log::trace(
+            impl_->port().logger(),
+            rk::com::cpp_binding::log::incidents::Service_skeleton_constructed{
+                impl_->port().service_info(), rk::com::cpp_binding::defaults::compile_options()});
     }
 
     virtual ~Skeleton() = default;
@@ -37,7 +40,8 @@ public:
     // Runs the fields' offer checks, starts the dispatcher, then offers.
     void OfferService() {
         auto& port = impl_->port();
-        port.logger().trace(rk::com::cpp_binding::log::incidents::Offer_service{port.service_info()});
+        rk::com::log::trace(port.logger(), rk::com::cpp_binding::log::incidents::Offer_service{
+                                               port.service_info()});
         impl_->field_handler().run_offer_cond_checks();
         impl_->method_dispatcher().start();
         port.start_offer();
@@ -47,7 +51,8 @@ public:
     // request already handed to the method processor has finished.
     void StopOfferService() {
         auto& port = impl_->port();
-        port.logger().trace(rk::com::cpp_binding::log::incidents::Stop_offer_service{port.service_info()});
+        rk::com::log::trace(port.logger(), rk::com::cpp_binding::log::incidents::Stop_offer_service{
+                                               port.service_info()});
         port.stop_offer();
         impl_->method_dispatcher().stop();
     }
@@ -65,8 +70,9 @@ private:
         try {
             return std::make_unique<Impl>(instance_id, mode);
         } catch (const rk::com::Invalid_argument_exception& error) {
-            ara::com::logger().trace(ara::com::log::incidents::Service_instantiation_error{instance_id},
-                                     std::string(error.what()));
+            rk::com::log::trace(ara::com::logger(),
+                                ara::com::log::incidents::Service_instantiation_error{instance_id},
+                                std::string(error.what()));
             throw;
         }
     }

@@ -8,7 +8,7 @@
 #include "rk/com/cpp_binding/service_info.h"
 #include "rk/com/cpp_binding/to_string.h"
 #include "rk/com/infrastructure_exception.h"
-#include "rk/com/log/generic_logger.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/runtime/transport.h"
 #include "tq/com/future.h"
 #include "tq/com/runtime/serialized_payload.h"
@@ -37,15 +37,18 @@ void handle_error(const rk::com::log::Generic_logger& logger, const Service_info
     try {
         application_error = M::GetApplicationErrorExceptionPtr(return_code, bytes);
     } catch (const std::exception& error) {
-        logger.trace(incidents::Method_call_deserializer_exception{service_info, method_id, return_code},
-                     std::string(error.what() != nullptr ? error.what() : ""));
+        rk::com::log::trace(
+            logger,
+            incidents::Method_call_deserializer_exception{service_info, method_id, return_code},
+            std::string(error.what() != nullptr ? error.what() : ""));
         promise->set_exception(std::make_exception_ptr(Transport_exception(invalid_reply)));
         return;
     }
 
     if (application_error) {
-        logger.trace(incidents::Method_call_response_rx{service_info, method_id, return_code},
-                     cpp_binding::to_string(application_error));
+        rk::com::log::trace(
+            logger, incidents::Method_call_response_rx{service_info, method_id, return_code},
+            cpp_binding::to_string(application_error));
         promise->set_exception(application_error);
         return;
     }
@@ -55,22 +58,26 @@ void handle_error(const rk::com::log::Generic_logger& logger, const Service_info
     case runtime::return_code::rejected:
     case runtime::return_code::send_failed: {
         const Transport_exception error(return_code);
-        logger.trace(incidents::Method_call_request_err{service_info, method_id, return_code},
-                     std::string(error.what()));
+        rk::com::log::trace(
+            logger, incidents::Method_call_request_err{service_info, method_id, return_code},
+            std::string(error.what()));
         promise->set_exception(std::make_exception_ptr(error));
         return;
     }
     case runtime::return_code::not_available: {
         const Service_not_available_exception error;
-        logger.trace(incidents::Method_call_request_err{service_info, method_id, return_code},
-                     std::string(error.what()));
+        rk::com::log::trace(
+            logger, incidents::Method_call_request_err{service_info, method_id, return_code},
+            std::string(error.what()));
         promise->set_exception(std::make_exception_ptr(error));
         return;
     }
     default: {
         const Transport_exception error(invalid_reply);
-        logger.trace(incidents::Method_call_response_invalid_code{service_info, method_id, return_code},
-                     std::string(error.what()));
+        rk::com::log::trace(
+            logger,
+            incidents::Method_call_response_invalid_code{service_info, method_id, return_code},
+            std::string(error.what()));
         promise->set_exception(std::make_exception_ptr(error));
         return;
     }

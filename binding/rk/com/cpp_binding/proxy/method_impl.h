@@ -11,6 +11,7 @@
 #include "rk/com/cpp_binding/proxy/method_impl_base.h"
 #include "rk/com/cpp_binding/shared_payload.h"
 #include "rk/com/infrastructure_exception.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
 #include "tq/com/future.h"
@@ -47,9 +48,10 @@ public:
                 someip::serialization::Deserializer deserializer(bytes);
                 deserializer.deserialize(result);
             } catch (const std::exception& error) {
-                logger_->trace(log::incidents::Method_call_deserializer_exception{
-                                   service_info_, M::id, return_code},
-                               std::string(error.what() != nullptr ? error.what() : ""));
+                rk::com::log::trace(*logger_,
+                                    log::incidents::Method_call_deserializer_exception{
+                                        service_info_, M::id, return_code},
+                                    std::string(error.what() != nullptr ? error.what() : ""));
                 promise_->set_exception(std::make_exception_ptr(Transport_exception(invalid_reply)));
                 return;
             }
@@ -60,7 +62,8 @@ public:
 
 private:
     void log_received(std::uint8_t return_code) const {
-        logger_->trace(log::incidents::Method_call_response_rx{service_info_, M::id, return_code});
+        rk::com::log::trace(
+            *logger_, log::incidents::Method_call_response_rx{service_info_, M::id, return_code});
     }
 
     const rk::com::log::Generic_logger* logger_;
@@ -85,7 +88,8 @@ public:
     tq::com::Future<R> call(const std::decay_t<Args>&... args) {
         Rport& port = port_link();
         if (!port.service_available()) throw Service_not_available_exception();
-        port.logger().trace(log::incidents::Method_call_request_tx{port.service_info(), M::id},
+        rk::com::log::trace(port.logger(),
+                            log::incidents::Method_call_request_tx{port.service_info(), M::id},
                             args...);
 
         auto promise = std::make_shared<tq::com::Promise<R>>();

@@ -13,7 +13,7 @@ namespace rk::com::cpp_binding::proxy {
 
 class Method_impl_base {
 public:
-    using Pending_call = tq::com::Future<std::shared_ptr<tq::com::runtime::Method_call>>;
+    using Pending_call = std::shared_ptr<tq::com::runtime::Method_call>;
 
     explicit Method_impl_base(Rport& port) noexcept : port_(port) {}
     virtual ~Method_impl_base() = default;
@@ -26,9 +26,9 @@ public:
     // of the promise (or the last future of a chain of follow-ups built on
     // it): the promise's destroy handler is the only owner of it.
     template <typename R>
-    static void add_cleanup(const std::shared_ptr<tq::com::Promise<R>>& promise, Pending_call&& pending) {
-        auto held = std::make_shared<Pending_call>(std::move(pending));
-        promise->set_future_dtor_handler([held]() mutable { held.reset(); });
+    static void add_cleanup(const std::shared_ptr<tq::com::Promise<R>>& promise,
+                            Pending_call pending) {
+        promise->set_future_dtor_handler([held = std::move(pending)]() mutable { held.reset(); });
     }
 
 private:

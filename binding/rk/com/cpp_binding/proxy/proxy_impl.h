@@ -5,6 +5,7 @@
 #include "rk/com/cpp_binding/defaults.h"
 #include "rk/com/cpp_binding/log/incidents.h"
 #include "rk/com/cpp_binding/proxy/rport.h"
+#include "rk/com/log/trace.h"
 #include "tq/com/runtime/service_handle.h"
 
 #include <utility>
@@ -38,7 +39,8 @@ public:
     };
 
     explicit Proxy_impl(const Handle_type& handle) : Rport(handle.service_handle(), I::description()) {
-        logger().trace(log::incidents::Service_proxy_constructed{service_info(), defaults::compile_options()});
+        rk::com::log::trace(logger(), log::incidents::Service_proxy_constructed{
+                                          service_info(), defaults::compile_options()});
     }
 };
 

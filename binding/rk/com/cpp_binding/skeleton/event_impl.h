@@ -10,6 +10,7 @@
 #include "rk/com/cpp_binding/shared_payload.h"
 #include "rk/com/cpp_binding/skeleton/pport.h"
 #include "rk/com/cpp_binding/skeleton/provided_event_base.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/someip/serialization/serializer.h"
 
 #include "ara/log/logging.h"
@@ -59,7 +60,7 @@ public:
             payloads.emplace_back(tq::com::runtime::Serialized_payload::someip, std::move(buffer));
         }
         if (payloads.empty()) return;
-        port_.logger().trace(log::incidents::Event_update_tx{E::id}, value);
+        rk::com::log::trace(port_.logger(), log::incidents::Event_update_tx{E::id}, value);
         port_.send_event(E::id, payloads);
     }
 
@@ -78,7 +79,8 @@ public:
         if (callback) {
             callback();
         } else {
-            cpp_binding::logger().trace(log::incidents::Event_request_update_err{port_.service_info(), E::id});
+            rk::com::log::trace(cpp_binding::logger(), log::incidents::Event_request_update_err{
+                                                           port_.service_info(), E::id});
         }
     }
 

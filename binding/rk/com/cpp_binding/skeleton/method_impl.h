@@ -18,6 +18,7 @@
 #include "rk/com/cpp_binding/skeleton/method_output_serialization_dispatcher.h"
 #include "rk/com/cpp_binding/skeleton/pport.h"
 #include "rk/com/cpp_binding/to_string.h"
+#include "rk/com/log/trace.h"
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
 #include "tq/com/future.h"
@@ -75,31 +76,39 @@ struct Result_step {
                 const someip::serialization::Serializer serializer(buffer);
                 if constexpr (std::is_void_v<R>) {
                     future.get();
-                    logger->trace(incidents::Method_call_response_tx{service_info, method_id, method_call_id, 0});
+                    rk::com::log::trace(*logger, incidents::Method_call_response_tx{
+                                                     service_info, method_id, method_call_id, 0});
                 } else {
                     const R value = future.get();
                     Method_output_serialization_dispatcher<R>::serialize(serializer, value);
-                    logger->trace(incidents::Method_call_response_tx{service_info, method_id, method_call_id, 0},
-                                  value);
+                    rk::com::log::trace(*logger,
+                                        incidents::Method_call_response_tx{service_info, method_id,
+                                                                           method_call_id, 0},
+                                        value);
                 }
             } catch (const Application_error_exception& error) {
                 buffer->clear();
                 someip::serialization::Serializer serializer(buffer);
                 error.serialize(serializer);
                 return_code = error.error();
-                logger->trace(
-                    incidents::Method_call_response_tx{service_info, method_id, method_call_id, return_code},
-                    to_string(error));
+                rk::com::log::trace(*logger,
+                                    incidents::Method_call_response_tx{service_info, method_id,
+                                                                       method_call_id, return_code},
+                                    to_string(error));
             }
         } catch (const std::exception& error) {
             // Left unanswered the caller would only learn of it from its time-out.
-            logger->trace(incidents::Method_call_request_process{service_info, method_id, method_call_id},
-                          std::string(error.what() != nullptr ? error.what() : ""));
+            rk::com::log::trace(
+                *logger,
+                incidents::Method_call_request_process{service_info, method_id, method_call_id},
+                std::string(error.what() != nullptr ? error.what() : ""));
             reply_failed(reply);
             return;
         } catch (...) {
-            logger->trace(incidents::Method_call_request_process{service_info, method_id, method_call_id},
-                          std::string("Unknown exception"));
+            rk::com::log::trace(
+                *logger,
+                incidents::Method_call_request_process{service_info, method_id, method_call_id},
+                std::string("Unknown exception"));
             reply_failed(reply);
             return;
         }
@@ -145,22 +154,28 @@ public:
         const tq::com::runtime::Payload_buffer bytes = request.payload();
         someip::serialization::Deserializer deserializer(bytes);
         if (!reply) {
-            logger.trace(incidents::Method_call_request_err{port.service_info(), M::id,
-                                                            method_detail::no_reply_function});
+            rk::com::log::trace(
+                logger, incidents::Method_call_request_err{port.service_info(), M::id,
+                                                           method_detail::no_reply_function});
             return;
         }
         bool handed_over = false;
         try {
             std::tuple<Args...> args;
             std::apply([&deserializer](auto&... arg) { deserializer.deserialize_args(arg...); }, args);
-            logger.trace(incidents::Method_call_request_process{port.service_info(), M::id, method_call_id}, args);
+            rk::com::log::trace(
+                logger,
+                incidents::Method_call_request_process{port.service_info(), M::id, method_call_id},
+                args);
             tq::com::Future<R> future = call_handler(args, logger, port);
             future.then(method_detail::Result_step<R>{&logger, port.service_info(), M::id, method_call_id,
                                                       M::expected_output_size, reply});
             handed_over = true;
         } catch (const std::exception& error) {
-            logger.trace(incidents::Method_call_request_process{port.service_info(), M::id, method_call_id},
-                         std::string(error.what() != nullptr ? error.what() : ""));
+            rk::com::log::trace(
+                logger,
+                incidents::Method_call_request_process{port.service_info(), M::id, method_call_id},
+                std::string(error.what() != nullptr ? error.what() : ""));
             if (!handed_over) method_detail::reply_failed(reply);
         } catch (...) {
             // Passed on to the runtime, but the caller still gets its answer.
@@ -175,7 +190,8 @@ private:
         try {
             return std::apply(this->handler, args);
         } catch (...) {
-            logger.trace(log::incidents::Method_call_request_exception{port.service_info(), M::id});
+            rk::com::log::trace(
+                logger, log::incidents::Method_call_request_exception{port.service_info(), M::id});
             throw;
         }
     }

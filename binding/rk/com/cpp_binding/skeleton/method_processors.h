@@ -7,6 +7,7 @@
 // context twice and a task posted during a wait goes to the new context.
 #pragma once
 
+#include "rk/com/cpp_binding/method_call_processing_mode.h"
 #include "rk/com/cpp_binding/skeleton/method_processor.h"
 #include "rk/com/static_thread_pool.h"
 #include "rk/com/strand.h"
@@ -14,6 +15,14 @@
 
 #include <memory>
 #include <mutex>
+
+namespace rk::com::cpp_binding::skeleton {
+
+// kEvent → parallel, kEventSingleThread → sequential, anything else → no-op.
+std::unique_ptr<Method_processor> create_method_processor(Method_call_processing_mode mode,
+                                                          static_thread_pool& pool);
+
+}  // namespace rk::com::cpp_binding::skeleton
 
 namespace rk::com::cpp_binding::skeleton::detail {
 

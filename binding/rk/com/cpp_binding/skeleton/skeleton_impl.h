@@ -6,7 +6,7 @@
 #include "rk/com/cpp_binding/method_call_processing_mode.h"
 #include "rk/com/cpp_binding/skeleton/field_handler.h"
 #include "rk/com/cpp_binding/skeleton/method_dispatcher.h"
-#include "rk/com/cpp_binding/skeleton/method_processor.h"
+#include "rk/com/cpp_binding/skeleton/method_processors.h"
 #include "rk/com/cpp_binding/skeleton/pport.h"
 #include "rk/com/invalid_argument_exception.h"
 #include "rk/com/runtime/component_singleton.h"

@@ -26,9 +26,8 @@ bool Rport::service_available() const noexcept {
     return client_->state() == tq::com::runtime::Client::Service_state::available;
 }
 
-tq::com::Future<std::shared_ptr<Method_call>> Rport::call_method(std::uint16_t method_id,
-                                                                 Serialized_payload request,
-                                                                 Response_handler handler) {
+std::shared_ptr<Method_call> Rport::call_method(std::uint16_t method_id, Serialized_payload request,
+                                                Response_handler handler) {
     const auto call_id = runtime_->next_method_call_id();
     auto call = std::make_shared<Method_call>(service_info().service_id(),
                                               service_info().instance_id(), method_id, call_id);
@@ -39,10 +38,7 @@ tq::com::Future<std::shared_ptr<Method_call>> Rport::call_method(std::uint16_t m
     };
     runtime_->transport().send_request(service_info(), method_id, call_id, std::move(request),
                                        std::move(once));
-    tq::com::Promise<std::shared_ptr<Method_call>> promise;
-    auto future = promise.get_future();
-    promise.set_value(std::move(call));
-    return future;
+    return call;
 }
 
 std::uint64_t Rport::subscribe_event(std::uint16_t event_id, Event_handler handler) {

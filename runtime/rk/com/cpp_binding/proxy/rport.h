@@ -5,7 +5,6 @@
 #include "rk/com/connector/service_interface_description.h"
 #include "rk/com/cpp_binding/port_link.h"
 #include "rk/com/runtime/runtime.h"
-#include "tq/com/future.h"
 #include "tq/com/runtime/method_call.h"
 #include "tq/com/runtime/service_handle.h"
 
@@ -30,10 +29,9 @@ public:
     const tq::com::runtime::Client& client() const noexcept { return *client_; }
 
     // Sends a request; the handler is called once, on a runtime thread, with
-    // the 8-bit return code and the response payload. The returned future is
-    // ready with the pending call's handle; releasing that handle does not
-    // cancel the call.
-    tq::com::Future<std::shared_ptr<tq::com::runtime::Method_call>> call_method(
+    // the 8-bit return code and the response payload. Returns the pending
+    // call's handle; releasing it does not cancel the call.
+    std::shared_ptr<tq::com::runtime::Method_call> call_method(
         std::uint16_t method_id, tq::com::runtime::Serialized_payload request,
         Response_handler handler);
 

@@ -4,6 +4,7 @@
 #include "ara/log/capture.h"
 #include "ara/log/sink.h"
 #include "rk/com/json/serialization/detail/serialization_helper.h"
+#include "rk/com/log/trace.h"
 
 #include <gtest/gtest.h>
 
@@ -75,10 +76,11 @@ TEST(IncidentLogger, DisabledLevelEncodesAndWritesNothing) {
     ara::log::Capture capture;
     ara::log::set_default_level(ara::log::LogLevel::kInfo);
     Counted::conversions = 0;
-    ara::com::logger().trace(incidents::Method_call_request_process{monitor, 0, 1}, Counted{});
+    rk::com::log::trace(ara::com::logger(), incidents::Method_call_request_process{monitor, 0, 1},
+                        Counted{});
     EXPECT_EQ(Counted::conversions, 0);
     EXPECT_TRUE(capture.records().empty());
-    ara::com::logger().trace(incidents::Offer_service{monitor}, Counted{});
+    rk::com::log::trace(ara::com::logger(), incidents::Offer_service{monitor}, Counted{});
     EXPECT_EQ(Counted::conversions, 1);
     EXPECT_EQ(capture.records().size(), 1u);
 }

@@ -310,10 +310,7 @@ TEST(PendingCallCleanup, ThePendingCallIsReleasedWithTheLastFutureEvenWhileThePr
     const auto attach = [](const std::shared_ptr<tq::com::Promise<void>>& promise) {
         auto call = std::make_shared<Method_call>(Service_id("s"), Instance_id("i"), 0, 1);
         std::weak_ptr<Method_call> watched = call;
-        tq::com::Promise<std::shared_ptr<Method_call>> pending;
-        auto pending_future = pending.get_future();
-        pending.set_value(std::move(call));
-        rk::com::cpp_binding::proxy::Method_impl_base::add_cleanup(promise, std::move(pending_future));
+        rk::com::cpp_binding::proxy::Method_impl_base::add_cleanup(promise, std::move(call));
         return watched;
     };
 

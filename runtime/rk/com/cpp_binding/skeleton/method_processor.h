@@ -2,16 +2,10 @@
 // method dispatcher owns one and is the only caller of `post` and `wait`.
 #pragma once
 
-#include "rk/com/cpp_binding/method_call_processing_mode.h"
 #include "tq/com/interface.h"
 
 #include <cstdint>
 #include <functional>
-#include <memory>
-
-namespace rk::com {
-class static_thread_pool;
-}
 
 namespace rk::com::cpp_binding::skeleton {
 
@@ -25,9 +19,5 @@ public:
     virtual void wait() = 0;
     virtual void post(std::function<void()>&& task) = 0;
 };
-
-// kEvent → parallel, kEventSingleThread → sequential, anything else → no-op.
-std::unique_ptr<Method_processor> create_method_processor(Method_call_processing_mode mode,
-                                                          static_thread_pool& pool);
 
 }  // namespace rk::com::cpp_binding::skeleton
