@@ -1,7 +1,5 @@
 #include "rk/com/runtime/someip/service_discovery.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -26,27 +24,28 @@ std::string describe(Instance_key key) {
 
 }  // namespace
 
-std::string to_text(const Address& address) {
-    in_addr raw{};
-    raw.s_addr = htonl(address.ip);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &raw, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(address.port);
-}
-
-Address parse_address(const std::string& ip, std::uint16_t port) {
-    in_addr raw{};
-    if (inet_pton(AF_INET, ip.c_str(), &raw) != 1) throw std::invalid_argument("not an IPv4 address: " + ip);
-    return Address{ntohl(raw.s_addr), port};
-}
-
 void Service_discovery::Actions::append(Actions&& other) {
     for (auto& datagram : other.datagrams) datagrams.push_back(std::move(datagram));
     changes.insert(changes.end(), other.changes.begin(), other.changes.end());
     for (auto& note : other.notes) notes.push_back(std::move(note));
 }
 
-Service_discovery::Service_discovery(Config config, std::uint32_t seed) : config_(std::move(config)), random_(seed) {}
+Service_discovery::Service_discovery(Config config, std::uint32_t seed)
+    : config_(std::move(config)),
+      random_(seed),
+      subscribers_(config_.max_subscribers_per_eventgroup),
+      peers_(config_.max_peers, config_.peer_timeout) {}
+
+void Service_discovery::warn_when_full(bool full, bool& warned, const std::string& what, Actions& actions) {
+    // Once per spell of being full, not once per message of a storm.
+    if (full && !warned) actions.notes.push_back(what);
+    warned = full;
+}
+
+bool Service_discovery::peer_is_live(std::uint32_t ip) const {
+    if (subscribers_.has_origin(ip)) return true;
+    return std::any_of(learned_.begin(), learned_.end(), [&](const auto& entry) { return entry.second.origin.ip == ip; });
+}
 
 Service_discovery::Time Service_discovery::expiry(Time now, std::uint32_t ttl) const {
     if (ttl >= sd::ttl_forever) return Time::max();
@@ -55,19 +54,24 @@ Service_discovery::Time Service_discovery::expiry(Time now, std::uint32_t ttl) c
 
 // --- sending ---
 
-void Service_discovery::to_one(sd::Message message, Address to, Actions& actions) {
-    const auto session = unicast_sessions_[to.ip].next();
+void Service_discovery::to_one(sd::Message message, Address to, Time now, Actions& actions) {
+    bool full = false;
+    const auto session = peers_.next_session(to.ip, now, full);
+    warn_when_full(full, peers_warned_,
+                   "SOME/IP-SD: more than " + std::to_string(config_.max_peers) +
+                       " peers; the one heard from longest ago is forgotten",
+                   actions);
     message.flags = static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
     actions.datagrams.push_back(Datagram{to, sd::encode(message, session.id)});
 }
 
-void Service_discovery::to_everyone(sd::Message message, Actions& actions) {
+void Service_discovery::to_everyone(sd::Message message, Time now, Actions& actions) {
     if (config_.group) {
         const auto session = multicast_session_.next();
         message.flags = static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
         actions.datagrams.push_back(Datagram{*config_.group, sd::encode(message, session.id)});
     }
-    for (const auto& peer : config_.peers) to_one(message, peer, actions);
+    for (const auto& peer : config_.peers) to_one(message, peer, now, actions);
 }
 
 void Service_discovery::add_offer_entry(sd::Message& message, const Local_offer& offer, std::uint32_t ttl) const {
@@ -111,28 +115,20 @@ void Service_discovery::offer(const Local_offer& offer, Time now) {
     offers_[offer.key] = std::move(state);
 }
 
-Service_discovery::Actions Service_discovery::stop_offer(Instance_key key) {
+Service_discovery::Actions Service_discovery::stop_offer(Instance_key key, Time now) {
     Actions actions;
     auto found = offers_.find(key);
     if (found == offers_.end()) return actions;
     sd::Message message;
     add_offer_entry(message, found->second.offer, 0);
     offers_.erase(found);
-    for (auto it = subscribers_.begin(); it != subscribers_.end();) {
-        it = it->first.instance == key ? subscribers_.erase(it) : std::next(it);
-    }
-    to_everyone(std::move(message), actions);
+    subscribers_.remove_instance(key);
+    to_everyone(std::move(message), now, actions);
     return actions;
 }
 
 std::vector<Address> Service_discovery::subscribers(Instance_key key, std::uint16_t eventgroup, Time now) const {
-    std::vector<Address> result;
-    const Subscriber_key first{key, eventgroup, Address{}};
-    for (auto it = subscribers_.lower_bound(first);
-         it != subscribers_.end() && it->first.instance == key && it->first.eventgroup == eventgroup; ++it) {
-        if (it->second.expires > now) result.push_back(it->first.receiver);
-    }
-    return result;
+    return subscribers_.live(key, eventgroup, now);
 }
 
 // --- other processes' instances ---
@@ -152,7 +148,7 @@ Service_discovery::Actions Service_discovery::find(Instance_key key, Time now) {
     entry.minor_version = 0xFFFFFFFF;
     entry.ttl = config_.offer_ttl;
     message.entries.push_back(entry);
-    to_everyone(std::move(message), actions);
+    to_everyone(std::move(message), now, actions);
     return actions;
 }
 
@@ -162,7 +158,7 @@ Service_discovery::Actions Service_discovery::subscribe(Instance_key key, std::u
     subscriptions_[{key, eventgroup}] = receiver;
     auto known = learned_.find(key);
     if (known != learned_.end() && known->second.expires > now) {
-        to_one(subscribe_message(key, eventgroup, receiver, config_.subscription_ttl), known->second.origin, actions);
+        to_one(subscribe_message(key, eventgroup, receiver, config_.subscription_ttl), known->second.origin, now, actions);
     }
     return actions;
 }
@@ -175,7 +171,7 @@ Service_discovery::Actions Service_discovery::unsubscribe(Instance_key key, std:
     subscriptions_.erase(found);
     auto known = learned_.find(key);
     if (known != learned_.end() && known->second.expires > now) {
-        to_one(subscribe_message(key, eventgroup, receiver, 0), known->second.origin, actions);
+        to_one(subscribe_message(key, eventgroup, receiver, 0), known->second.origin, now, actions);
     }
     return actions;
 }
@@ -188,15 +184,6 @@ std::optional<Address> Service_discovery::endpoint_of(Instance_key key, Time now
 
 // --- input ---
 
-bool Service_discovery::rebooted(Address sender, bool via_multicast, std::uint16_t session, bool reboot_flag) {
-    auto [it, first] = received_.try_emplace({sender.ip, via_multicast}, Received{session, reboot_flag});
-    if (first) return false;
-    Received& last = it->second;
-    const bool restarted = reboot_flag && (!last.reboot || session <= last.session);
-    last = Received{session, reboot_flag};
-    return restarted;
-}
-
 void Service_discovery::forget_peer(std::uint32_t ip, Actions& actions) {
     for (auto it = learned_.begin(); it != learned_.end();) {
         if (it->second.origin.ip != ip) {
@@ -206,9 +193,7 @@ void Service_discovery::forget_peer(std::uint32_t ip, Actions& actions) {
         if (offers_.count(it->first) == 0) actions.changes.push_back({it->first, false});
         it = learned_.erase(it);
     }
-    for (auto it = subscribers_.begin(); it != subscribers_.end();) {
-        it = it->second.origin_ip == ip ? subscribers_.erase(it) : std::next(it);
-    }
+    subscribers_.remove_origin(ip);
 }
 
 Service_discovery::Actions Service_discovery::on_message(const sd::Message& message, std::uint16_t session_id,
@@ -216,7 +201,14 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
     Actions actions;
     // Our own messages come back through the group.
     if (sender == config_.self) return actions;
-    if (rebooted(sender, via_multicast, session_id, (message.flags & sd::flag_reboot) != 0)) {
+    bool full = false;
+    const bool restarted =
+        peers_.received(sender.ip, via_multicast, session_id, (message.flags & sd::flag_reboot) != 0, now, full);
+    warn_when_full(full, peers_warned_,
+                   "SOME/IP-SD: more than " + std::to_string(config_.max_peers) +
+                       " peers; the one heard from longest ago is forgotten",
+                   actions);
+    if (restarted) {
         actions.notes.push_back("SOME/IP-SD peer " + to_text(sender) + " restarted; its offers and subscriptions are dropped");
         forget_peer(sender.ip, actions);
     }
@@ -231,7 +223,7 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                 learn_offer(message, entry, sender, now, actions);
                 break;
             case sd::entry_type::subscribe_eventgroup:
-                answer_subscribe(message, entry, sender, now, subscribe_answer);
+                answer_subscribe(message, entry, sender, now, subscribe_answer, actions);
                 break;
             case sd::entry_type::subscribe_eventgroup_ack:
                 if (entry.ttl == 0) {
@@ -244,8 +236,11 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                 break;
         }
     }
-    if (!offers_answer.entries.empty()) to_one(std::move(offers_answer), sender, actions);
-    if (!subscribe_answer.entries.empty()) to_one(std::move(subscribe_answer), sender, actions);
+    // A peer draws only a few answers to its finds a second, however many it sends.
+    if (!offers_answer.entries.empty() && peers_.may_answer(sender.ip, now, full)) {
+        to_one(std::move(offers_answer), sender, now, actions);
+    }
+    if (!subscribe_answer.entries.empty()) to_one(std::move(subscribe_answer), sender, now, actions);
     return actions;
 }
 
@@ -285,17 +280,17 @@ void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry&
     // Every offer renews this process's subscriptions to the instance.
     for (const auto& [subscription, receiver] : subscriptions_) {
         if (subscription.first == key) {
-            to_one(subscribe_message(key, subscription.second, receiver, config_.subscription_ttl), sender, actions);
+            to_one(subscribe_message(key, subscription.second, receiver, config_.subscription_ttl), sender, now, actions);
         }
     }
 }
 
 void Service_discovery::answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
-                                         sd::Message& answer) {
+                                         sd::Message& answer, Actions& actions) {
     const Instance_key key{entry.service_id, entry.instance_id};
     const auto endpoint = udp_endpoint(message, entry);
     if (entry.ttl == 0) {
-        if (endpoint) subscribers_.erase(Subscriber_key{key, entry.eventgroup, Address{endpoint->address, endpoint->port}});
+        if (endpoint) subscribers_.remove(key, entry.eventgroup, Address{endpoint->address, endpoint->port});
         return;
     }
     auto offered = offers_.find(key);
@@ -303,17 +298,24 @@ void Service_discovery::answer_subscribe(const sd::Message& message, const sd::E
         offered != offers_.end() && endpoint && entry.major_version == offered->second.offer.major_version &&
         std::count(offered->second.offer.eventgroups.begin(), offered->second.offer.eventgroups.end(), entry.eventgroup) != 0 &&
         // Notifications only go back to the address that asked for them.
-        endpoint->address == sender.ip;
+        (endpoint->address == sender.ip || config_.subscribers_on_other_addresses);
+    // A subscription from another process is never permanent.
+    const std::uint32_t ttl = std::min(entry.ttl, config_.max_subscription_ttl);
     if (accepted) {
-        subscribers_[Subscriber_key{key, entry.eventgroup, Address{endpoint->address, endpoint->port}}] =
-            Subscriber{expiry(now, entry.ttl), sender.ip};
+        const bool full = subscribers_.add(key, entry.eventgroup, Address{endpoint->address, endpoint->port},
+                                           expiry(now, ttl), sender.ip, now);
+        warn_when_full(full, subscribers_warned_,
+                       "SOME/IP-SD: more than " + std::to_string(config_.max_subscribers_per_eventgroup) +
+                           " subscribers of " + describe(key) + " eventgroup " + std::to_string(entry.eventgroup) +
+                           "; the one running out first is dropped",
+                       actions);
     }
     sd::Entry reply;
     reply.type = sd::entry_type::subscribe_eventgroup_ack;
     reply.service_id = entry.service_id;
     reply.instance_id = entry.instance_id;
     reply.major_version = entry.major_version;
-    reply.ttl = accepted ? entry.ttl : 0;
+    reply.ttl = accepted ? ttl : 0;
     reply.counter = entry.counter;
     reply.eventgroup = entry.eventgroup;
     answer.entries.push_back(reply);
@@ -335,7 +337,7 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
             state.next_send = config_.cyclic_offer_delay.count() > 0 ? now + config_.cyclic_offer_delay : Time::max();
         }
     }
-    if (!due.entries.empty()) to_everyone(std::move(due), actions);
+    if (!due.entries.empty()) to_everyone(std::move(due), now, actions);
     for (auto it = learned_.begin(); it != learned_.end();) {
         if (it->second.expires > now) {
             ++it;
@@ -344,9 +346,8 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
         if (offers_.count(it->first) == 0) actions.changes.push_back({it->first, false});
         it = learned_.erase(it);
     }
-    for (auto it = subscribers_.begin(); it != subscribers_.end();) {
-        it = it->second.expires <= now ? subscribers_.erase(it) : std::next(it);
-    }
+    subscribers_.expire(now);
+    if (peers_.next_expiry() <= now) peers_.expire(now, [this](std::uint32_t ip) { return peer_is_live(ip); });
     return actions;
 }
 
@@ -354,8 +355,8 @@ Service_discovery::Time Service_discovery::next_deadline() const {
     auto due = Time::max();
     for (const auto& entry : offers_) due = std::min(due, entry.second.next_send);
     for (const auto& entry : learned_) due = std::min(due, entry.second.expires);
-    for (const auto& entry : subscribers_) due = std::min(due, entry.second.expires);
-    return due;
+    due = std::min(due, subscribers_.next_expiry());
+    return std::min(due, peers_.next_expiry());
 }
 
 }  // namespace rk::com::runtime::someip

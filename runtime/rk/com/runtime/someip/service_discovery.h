@@ -15,8 +15,15 @@
 // - a peer whose reboot flag goes from 0 to 1, or stays 1 while its session
 //   id does not grow (per sender address and channel), has restarted: its
 //   offers expire at once and its subscriptions are dropped.
+// And what keeps it from being abused: a subscription names an endpoint on
+// its sender's address, its TTL is capped, subscribers per eventgroup and
+// tracked peers are bounded, a find is answered with one offer per instance
+// and a peer draws only a few answers a second.
 #pragma once
 
+#include "rk/com/runtime/someip/sd_peers.h"
+#include "rk/com/runtime/someip/sd_subscribers.h"
+#include "rk/com/runtime/someip/sd_types.h"
 #include "rk/com/runtime/someip/wire.h"
 
 #include <chrono>
@@ -30,36 +37,6 @@
 #include <vector>
 
 namespace rk::com::runtime::someip {
-
-// An IPv4 address and UDP port, both in host byte order.
-struct Address {
-    std::uint32_t ip{0};
-    std::uint16_t port{0};
-
-    friend bool operator==(const Address& a, const Address& b) { return a.ip == b.ip && a.port == b.port; }
-    friend bool operator!=(const Address& a, const Address& b) { return !(a == b); }
-    friend bool operator<(const Address& a, const Address& b) {
-        return std::tie(a.ip, a.port) < std::tie(b.ip, b.port);
-    }
-};
-
-// "a.b.c.d:port"
-std::string to_text(const Address& address);
-// Throws std::invalid_argument for a text that is no IPv4 address.
-Address parse_address(const std::string& ip, std::uint16_t port);
-
-// A service instance by its ids on the wire.
-struct Instance_key {
-    std::uint16_t service{0};
-    std::uint16_t instance{0};
-
-    friend bool operator==(const Instance_key& a, const Instance_key& b) {
-        return a.service == b.service && a.instance == b.instance;
-    }
-    friend bool operator<(const Instance_key& a, const Instance_key& b) {
-        return std::tie(a.service, a.instance) < std::tie(b.service, b.instance);
-    }
-};
 
 class Service_discovery {
 public:
@@ -81,6 +58,15 @@ public:
         // Seconds; sd::ttl_forever means until the next reboot.
         std::uint32_t offer_ttl{3};
         std::uint32_t subscription_ttl{3};
+        // Seconds a subscription from another process lives at most.
+        std::uint32_t max_subscription_ttl{300};
+        std::size_t max_subscribers_per_eventgroup{64};
+        std::size_t max_peers{256};
+        // A peer with nothing live is forgotten after this long a silence.
+        std::chrono::seconds peer_timeout{600};
+        // Whether a subscription may name an endpoint on another address than
+        // its sender's (a gateway subscribing for others).
+        bool subscribers_on_other_addresses{false};
         // The services this process may use: service id -> major version.
         std::map<std::uint16_t, std::uint8_t> known_services;
     };
@@ -121,7 +107,7 @@ public:
     // Announced after the initial wait; an offer of the same instance is replaced.
     void offer(const Local_offer& offer, Time now);
     // A StopOffer to everyone; the instance's subscribers are dropped.
-    Actions stop_offer(Instance_key key);
+    Actions stop_offer(Instance_key key, Time now);
     // The live subscribers of an eventgroup: where its notifications go.
     std::vector<Address> subscribers(Instance_key key, std::uint16_t eventgroup, Time now) const;
 
@@ -145,8 +131,9 @@ public:
     // When on_timer next has something to do (Time::max() for never).
     Time next_deadline() const;
 
-    // Peers whose session state is kept.
-    std::size_t tracked_peers() const noexcept { return received_.size(); }
+    // Peers whose session state is kept, and subscribers of other processes.
+    std::size_t tracked_peers() const noexcept { return peers_.size(); }
+    std::size_t subscriber_total() const { return subscribers_.size(); }
 
 private:
     struct Offer_state {
@@ -161,49 +148,32 @@ private:
         Address origin;
         Time expires{};
     };
-    struct Subscriber_key {
-        Instance_key instance;
-        std::uint16_t eventgroup{0};
-        Address receiver;
-
-        friend bool operator<(const Subscriber_key& a, const Subscriber_key& b) {
-            return std::tie(a.instance, a.eventgroup, a.receiver) < std::tie(b.instance, b.eventgroup, b.receiver);
-        }
-    };
-    struct Subscriber {
-        Time expires{};
-        // The discovery address of the peer that subscribed.
-        std::uint32_t origin_ip{0};
-    };
-    struct Received {
-        std::uint16_t session{0};
-        bool reboot{false};
-    };
-
-    bool rebooted(Address sender, bool via_multicast, std::uint16_t session, bool reboot_flag);
+    bool peer_is_live(std::uint32_t ip) const;
+    void warn_when_full(bool full, bool& warned, const std::string& what, Actions& actions);
     void forget_peer(std::uint32_t ip, Actions& actions);
     void answer_find(const sd::Entry& entry, sd::Message& answer) const;
     void learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now, Actions& actions);
     void answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
-                          sd::Message& answer);
+                          sd::Message& answer, Actions& actions);
     void add_offer_entry(sd::Message& message, const Local_offer& offer, std::uint32_t ttl) const;
     sd::Message subscribe_message(Instance_key key, std::uint16_t eventgroup, Address receiver,
                                   std::uint32_t ttl) const;
-    void to_everyone(sd::Message message, Actions& actions);
-    void to_one(sd::Message message, Address to, Actions& actions);
+    void to_everyone(sd::Message message, Time now, Actions& actions);
+    void to_one(sd::Message message, Address to, Time now, Actions& actions);
     Time expiry(Time now, std::uint32_t ttl) const;
 
     Config config_;
     std::minstd_rand random_;
     std::map<Instance_key, Offer_state> offers_;
-    std::map<Subscriber_key, Subscriber> subscribers_;
+    Sd_subscribers subscribers_;
     std::map<Instance_key, Learned_offer> learned_;
     // This process's subscriptions: eventgroup and where its notifications go.
     std::map<std::pair<Instance_key, std::uint16_t>, Address> subscriptions_;
     std::map<Instance_key, Time> last_find_;
     sd::Session multicast_session_;
-    std::map<std::uint32_t, sd::Session> unicast_sessions_;
-    std::map<std::pair<std::uint32_t, bool>, Received> received_;
+    Sd_peers peers_;
+    bool peers_warned_{false};
+    bool subscribers_warned_{false};
 };
 
 }  // namespace rk::com::runtime::someip

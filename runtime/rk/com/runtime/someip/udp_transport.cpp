@@ -368,7 +368,7 @@ void Udp_transport::stop_offer(const Service_info& service) {
         Service_discovery::Actions actions;
         {
             std::lock_guard<std::mutex> lock(core_->sd_mutex);
-            actions = core_->discovery->stop_offer(*key);
+            actions = core_->discovery->stop_offer(*key, Clock::now());
         }
         core_->apply(std::move(actions));
     }

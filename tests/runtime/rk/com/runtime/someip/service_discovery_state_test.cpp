@@ -112,7 +112,7 @@ TEST(DiscoveryStateMachine, AnOfferGoesThroughInitialWaitRepetitionsAndTheCyclic
     }
 
     // Withdrawn with a stop offer to everyone.
-    const auto stop = decode(discovery.stop_offer(monitor));
+    const auto stop = decode(discovery.stop_offer(monitor, t0 + 3s));
     ASSERT_EQ(stop.size(), 1u);
     EXPECT_EQ(stop[0].entries[0].ttl, 0u);
     EXPECT_EQ(discovery.next_deadline(), Time::max());
@@ -298,7 +298,75 @@ TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscription
     ASSERT_EQ(actions.changes.size(), 2u) << "expired, then offered again by the same message";
     EXPECT_FALSE(actions.changes[0].available);
     EXPECT_TRUE(actions.changes[1].available);
-    EXPECT_EQ(discovery.tracked_peers(), 2u) << "one entry per address and channel";
+    EXPECT_EQ(discovery.tracked_peers(), 1u) << "one entry per address, with both channels";
+}
+
+TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
+    auto c = config();
+    c.max_subscribers_per_eventgroup = 2;
+    c.max_peers = 3;
+    c.peer_timeout = 60s;
+    Service_discovery discovery(c, 1);
+    discovery.offer(monitor_offer(), t0);
+    auto subscribe_from = [&](std::uint32_t ip, std::uint32_t ttl, Time now) {
+        const sd::Endpoint endpoint{ip, sd::protocol_udp, 40000};
+        return discovery.on_message(
+            message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), endpoint, rebooted), 1,
+            Address{ip, 30490}, false, now);
+    };
+
+    // A permanent subscription is cut to the cap, and the Ack says so.
+    auto sent = decode(subscribe_from(0x7F000011, sd::ttl_forever, t0));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].entries[0].ttl, 300u);
+    EXPECT_TRUE(discovery.subscribers(monitor, 1, t0 + 300s).empty());
+
+    // At most two subscribers: the one running out first makes room, with one warning per spell.
+    subscribe_from(0x7F000012, 10, t0);
+    auto actions = subscribe_from(0x7F000013, 20, t0);
+    ASSERT_EQ(actions.notes.size(), 1u);
+    EXPECT_EQ(actions.notes[0],
+              "SOME/IP-SD: more than 2 subscribers of service 3329 instance 1 eventgroup 1; the one running out "
+              "first is dropped");
+    EXPECT_EQ(discovery.subscribers(monitor, 1, t0),
+              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
+    EXPECT_EQ(discovery.tracked_peers(), 3u);
+
+    // A fourth peer makes the one heard from longest ago go.
+    actions = subscribe_from(0x7F000014, 20, t0 + 1s);
+    EXPECT_EQ(discovery.tracked_peers(), 3u);
+    ASSERT_FALSE(actions.notes.empty());
+    EXPECT_EQ(actions.notes[0], "SOME/IP-SD: more than 3 peers; the one heard from longest ago is forgotten");
+
+    // However many finds a peer sends, it draws four answers at once and then ten a second.
+    sd::Message find = message_with(entry(sd::entry_type::find_service, monitor, 3), std::nullopt, rebooted);
+    find.entries.assign(4090, find.entries[0]);
+    std::size_t answers = 0;
+    for (int n = 0; n < 20; ++n) {
+        for (const auto& s : decode(discovery.on_message(find, static_cast<std::uint16_t>(n + 1), peer, true, t0 + 2s))) {
+            EXPECT_EQ(s.entries.size(), 1u) << "one offer per instance";
+            ++answers;
+        }
+    }
+    EXPECT_EQ(answers, 4u);
+    EXPECT_EQ(decode(discovery.on_message(find, 21, peer, true, t0 + 2s + 100ms)).size(), 1u);
+
+    // Peers with nothing live are forgotten after their silence; subscribers keep theirs.
+    discovery.on_timer(t0 + 400s);
+    EXPECT_EQ(discovery.tracked_peers(), 0u);
+}
+
+TEST(DiscoveryStateMachine, AGatewayMaySubscribeForOtherAddressesWhenTheDeploymentSaysSo) {
+    auto c = config();
+    c.subscribers_on_other_addresses = true;
+    Service_discovery discovery(c, 1);
+    discovery.offer(monitor_offer(), t0);
+    const sd::Endpoint elsewhere{0x0A000001, sd::protocol_udp, 40000};
+    const auto sent = decode(discovery.on_message(
+        message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), elsewhere, rebooted), 1, peer, false, t0));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].entries[0].ttl, 5u);
+    EXPECT_EQ(discovery.subscribers(monitor, 1, t0), (std::vector<Address>{{0x0A000001, 40000}}));
 }
 
 }  // namespace

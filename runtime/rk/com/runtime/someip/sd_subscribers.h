@@ -1,0 +1,58 @@
+// Other processes' subscriptions to the eventgroups offered here: who gets
+// the notifications of each eventgroup and until when. Looked up by hash;
+// each eventgroup holds at most a bounded number of subscribers, the expired
+// ones and then the one running out first making room for a new one.
+#pragma once
+
+#include "rk/com/runtime/someip/sd_types.h"
+
+#include <chrono>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace rk::com::runtime::someip {
+
+class Sd_subscribers {
+public:
+    using Time = std::chrono::steady_clock::time_point;
+
+    explicit Sd_subscribers(std::size_t limit_per_eventgroup) : limit_(limit_per_eventgroup) {}
+
+    // Adds or renews a subscriber; true when another had to go to make room.
+    bool add(Instance_key key, std::uint16_t eventgroup, Address receiver, Time expires, std::uint32_t origin_ip,
+             Time now);
+    void remove(Instance_key key, std::uint16_t eventgroup, Address receiver);
+    // Every subscriber of an instance, or every one a peer made.
+    void remove_instance(Instance_key key);
+    void remove_origin(std::uint32_t origin_ip);
+    std::vector<Address> live(Instance_key key, std::uint16_t eventgroup, Time now) const;
+    bool has_origin(std::uint32_t origin_ip) const;
+    void expire(Time now);
+    Time next_expiry() const;
+    std::size_t size() const;
+
+private:
+    struct Subscriber {
+        Time expires{};
+        std::uint32_t origin_ip{0};
+    };
+    struct Group_key {
+        Instance_key instance;
+        std::uint16_t eventgroup;
+        friend bool operator==(const Group_key& a, const Group_key& b) {
+            return a.instance == b.instance && a.eventgroup == b.eventgroup;
+        }
+    };
+    struct Group_hash {
+        std::size_t operator()(const Group_key& k) const noexcept {
+            return (std::size_t{k.instance.service} << 32) | (std::size_t{k.instance.instance} << 16) | k.eventgroup;
+        }
+    };
+    using Group = std::unordered_map<Address, Subscriber, Address_hash>;
+
+    const std::size_t limit_;
+    std::unordered_map<Group_key, Group, Group_hash> groups_;
+};
+
+}  // namespace rk::com::runtime::someip
