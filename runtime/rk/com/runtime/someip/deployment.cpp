@@ -208,6 +208,19 @@ Service_discovery_deployment read_discovery(const Reader& r, const json& value, 
             static_cast<std::uint32_t>(r.number(value["subscription_ttl_s"], key + ".subscription_ttl_s", 0xFFFFFF));
         if (sd.subscription_ttl == 0) r.fail(key + ".subscription_ttl_s", "must be at least 1");
     }
+    // What other processes may ask of this one.
+    auto at_least_one = [&](const char* name, std::uint32_t fallback, std::uint32_t most) {
+        if (!value.contains(name)) return fallback;
+        const auto number = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, most));
+        if (number == 0) r.fail(key + "." + name, "must be at least 1");
+        return number;
+    };
+    sd.max_subscription_ttl = at_least_one("max_subscription_ttl_s", sd.max_subscription_ttl, 0xFFFFFE);
+    sd.max_subscribers_per_eventgroup =
+        at_least_one("max_subscribers_per_eventgroup", sd.max_subscribers_per_eventgroup, 65535);
+    sd.max_peers = at_least_one("max_peers", sd.max_peers, 65535);
+    sd.peer_timeout = std::chrono::seconds(at_least_one("peer_timeout_s", sd.peer_timeout.count(), 86400));
+    sd.subscribers_on_other_addresses = flag("subscribers_on_other_addresses", sd.subscribers_on_other_addresses);
     return sd;
 }
 

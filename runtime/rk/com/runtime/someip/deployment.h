@@ -70,6 +70,16 @@ struct Service_discovery_deployment {
     // Seconds; 0xFFFFFF means until the next reboot.
     std::uint32_t offer_ttl{3};
     std::uint32_t subscription_ttl{3};
+    // Bounds on what other processes may ask of this one: the longest
+    // subscription (seconds; never permanent), subscribers per eventgroup,
+    // peers whose session state is kept, and how long a silent peer with
+    // nothing live is remembered. A subscription may name an endpoint on
+    // another address than its sender's only with subscribers_on_other_addresses.
+    std::uint32_t max_subscription_ttl{300};
+    std::uint32_t max_subscribers_per_eventgroup{64};
+    std::uint32_t max_peers{256};
+    std::chrono::seconds peer_timeout{600};
+    bool subscribers_on_other_addresses{false};
 };
 
 struct Deployment {

@@ -43,6 +43,11 @@ Service_discovery::Config discovery_config(const Deployment& deployment) {
     config.cyclic_offer_delay = sd_config.cyclic_offer_delay;
     config.offer_ttl = sd_config.offer_ttl;
     config.subscription_ttl = sd_config.subscription_ttl;
+    config.max_subscription_ttl = sd_config.max_subscription_ttl;
+    config.max_subscribers_per_eventgroup = sd_config.max_subscribers_per_eventgroup;
+    config.max_peers = sd_config.max_peers;
+    config.peer_timeout = sd_config.peer_timeout;
+    config.subscribers_on_other_addresses = sd_config.subscribers_on_other_addresses;
     for (const auto& service : deployment.services) config.known_services[service.service_id] = service.major_version;
     return config;
 }
