@@ -154,7 +154,9 @@ def entries_of(message, entry_type):
     return [e for e in message[SD].entry_array if e.type == entry_type]
 
 
-class StandardPeer(process.ProcessCase):
+class PeerCase(process.ProcessCase):
+    """Wardex on the standard discovery port and group, the peer beside it."""
+
     def setUp(self):
         super().setUp()
         # The standard discovery port and group: the peer knows no other.
@@ -172,6 +174,8 @@ class StandardPeer(process.ProcessCase):
         self.capture.stop()
         super().tearDown()
 
+
+class StandardPeer(PeerCase):
     def test_FindSubscribeNotifyRebootAndRestart(self):
         self.install({"DIDs": [{"Apps": [process.application("App1", "App1_CB", allowed=100, healing=60,
                                                               errors=("DTC",))]}]})
@@ -240,11 +244,111 @@ class StandardPeer(process.ProcessCase):
         self.assertEqual(platform.stop(), 0)
 
         with self.peer.lock:
-            ports = {item[1][1] for item in self.peer.received}
-        self.assertEqual(ports, {SD_PORT})
+            sources = {item[1] for item in self.peer.received}
+        self.assertEqual(sources, {(WARDEX_ADDRESS, SD_PORT)})
         if self.capture.sock is not None:
             self.assertTrue(self.capture.ports)
             self.assertEqual(set(self.capture.ports), {SD_PORT})
+
+
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+class DiscoveryAbuse(PeerCase):
+    """Discovery cannot be made an amplifier or grow without bound."""
+
+    def test_SpoofedEndpointsStormsAndFindFloodsAreBounded(self):
+        self.install({"DIDs": [{"Apps": [process.application("App1", "App1_CB", allowed=100, healing=60,
+                                                              errors=("DTC",))]}]})
+        platform, wardex = self.start()
+        self.supervising(wardex)
+        find = SDEntry_Service(type=0x00, srv_id=0x0401, inst_id=0xFFFF, major_ver=0xFF, ttl=3, minor_ver=0xFFFFFFFF)
+
+        # A find repeating the instance 4,090 times draws one offer of it; a
+        # flood of such finds draws a few answers, not one per find.
+        start = time.monotonic()
+        for _ in range(20):
+            self.peer.send([find] * 4090)
+        time.sleep(1.0)
+        with self.peer.lock:
+            answers = [m for at, _, via_group, m in self.peer.received
+                       if at >= start and not via_group and entries_of(m, 0x01)]
+        self.assertGreaterEqual(len(answers), 1)
+        self.assertLessEqual(len(answers), 4 + 10 * 2)
+        for answer in answers:
+            self.assertEqual(len(entries_of(answer, 0x01)), 1)
+        did = (answers[0][SD].option_array[0].addr, answers[0][SD].option_array[0].port)
+
+        # A subscription naming another address than its sender's is refused
+        # and nothing reaches that address.
+        victim = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        victim.bind(("127.0.0.99", 0))
+        victim.settimeout(2.0)
+        start = time.monotonic()
+        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
+                                           index_1=0, n_opt_1=1)],
+                       [SDOption_IP4_EndPoint(addr="127.0.0.99", l4_proto=0x11, port=victim.getsockname()[1])])
+        _, _, _, nack = self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
+        self.assertEqual(entries_of(nack, 0x07)[0].ttl, 0)
+        self.inject("App1_CB")
+        with self.assertRaises(socket.timeout):
+            victim.recvfrom(100)
+        victim.close()
+
+        # 20,000 subscriptions from as many addresses (fewer in the slower
+        # sanitizer builds): Reads are still answered and the memory stays bounded.
+        storm_size = int(os.environ.get("WARDEX_SD_STORM", "20000"))
+        def read_round_trips(count):
+            reader = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            reader.bind((PEER, 0))
+            reader.settimeout(2.0)
+            request = struct.pack(">HHIHHBBBB", 0x0401, 0x0001, 12, 0x7E57, 1, 1, 1, 0, 0) + b"\x00\x00\x00\x00"
+            times = []
+            for _ in range(count):
+                begin = time.monotonic()
+                reader.sendto(request, did)
+                reply, _ = reader.recvfrom(1024)
+                times.append((time.monotonic() - begin) * 1000.0)
+                self.assertEqual(reply[14], 0x80)
+            reader.close()
+            return sorted(times)
+
+        read_round_trips(10)
+        before = rss_kib(wardex.process.pid)
+        during = []
+        storm_done = threading.Event()
+
+        def storm():
+            for n in range(storm_size):
+                address = "127.1.%d.%d" % (n // 250, n % 250 + 1)
+                sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                sender.bind((address, 0))
+                sender.sendto(sd_message(1, [SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1,
+                                                                ttl=0xFFFFFF, eventgroup_id=1, index_1=0, n_opt_1=1)],
+                                         [SDOption_IP4_EndPoint(addr=address, l4_proto=0x11, port=40000)]),
+                              (WARDEX_ADDRESS, SD_PORT))
+                sender.close()
+            storm_done.set()
+
+        stormer = threading.Thread(target=storm)
+        stormer.start()
+        while not storm_done.is_set():
+            during += read_round_trips(20)
+        stormer.join()
+        time.sleep(0.5)
+        after = rss_kib(wardex.process.pid)
+        p99 = during[int(len(during) * 0.99)] if during else 0.0
+        print("storm of %d subscriptions: RSS %d -> %d KiB (%+d KiB), Read p99 %.2f ms over %d Reads"
+              % (storm_size, before, after, after - before, p99, len(during)))
+        self.assertTrue(during)
+        self.assertLess(after - before, 4096, "memory grows with the storm")
+        self.assertEqual(wardex.stop(), 0)
+        self.assertEqual(platform.stop(), 0)
 
 
 if __name__ == "__main__":
@@ -252,5 +356,6 @@ if __name__ == "__main__":
         print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
         sys.exit(2)
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
-        unittest.defaultTestLoader.loadTestsFromTestCase(StandardPeer))
+        unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(StandardPeer),
+                            unittest.defaultTestLoader.loadTestsFromTestCase(DiscoveryAbuse)]))
     sys.exit(0 if result.wasSuccessful() else 1)
