@@ -217,69 +217,6 @@ protected:
     Raw_peer tester;
 };
 
-TEST_F(Served, ReadIsAnsweredWithTheRequestIdsAndTheResultBytesAndFireAndForgetIsNot) {
-    tester.send_to(port, message(0x0401, 0x0000, 5, 0x01, {0, 0, 0, 0}));
-    tester.send_to(port, read_request(0x0042));
-    std::uint16_t from = 0;
-    const auto reply = tester.receive(&from);
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(*reply, (Bytes{0x04, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x10, 0x01, 0x00, 0x42, 0x01, 0x01,
-                             0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
-    EXPECT_EQ(from, port) << "the reply leaves from the service's endpoint";
-    const auto calls = provider->calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].method_id, 0);
-    EXPECT_FALSE(calls[0].expects_reply) << "fire and forget reaches the provider without reply function";
-    EXPECT_EQ(calls[1].method_id, 1);
-    EXPECT_EQ(calls[1].call_id, 0x0042);
-    EXPECT_EQ(calls[1].payload, (Bytes{0, 0, 0, 0}));
-    EXPECT_TRUE(calls[1].expects_reply);
-}
-
-TEST_F(Served, RefusalsCarryTheirErrorCodeAndFireAndForgetStaysUnanswered) {
-    struct Case {
-        const char* what;
-        Bytes request;
-        std::optional<std::uint8_t> error;
-    };
-    const std::vector<Case> cases{
-        {"unknown service", message(0x0402, 0x0001, 1, 0x00), 0x02},
-        {"unknown method", message(0x0401, 0x0007, 2, 0x00), 0x03},
-        {"event id as method", message(0x0401, 0x8001, 3, 0x00), 0x03},
-        {"protocol version 2", message(0x0401, 0x0001, 4, 0x00, {}, 2), 0x07},
-        {"interface version 9", message(0x0401, 0x0001, 5, 0x00, {}, 1, 9), 0x08},
-        {"segmented request", message(0x0401, 0x0001, 6, 0x20), 0x0A},
-        {"unknown message type", message(0x0401, 0x0001, 7, 0x40), 0x0A},
-        {"fire and forget, unknown method", message(0x0401, 0x0007, 8, 0x01), std::nullopt},
-        {"fire and forget, protocol version 2", message(0x0401, 0x0001, 9, 0x01, {}, 2), std::nullopt},
-        {"notification", message(0x0401, 0x8001, 10, 0x02), std::nullopt},
-        {"response", message(0x0401, 0x0001, 11, 0x80), std::nullopt},
-        {"error", message(0x0401, 0x0001, 12, 0x81, {}, 1, 1, 0x1001, 0x03), std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        tester.send_to(port, c.request);
-        // A good request after it: its reply comes first when the bad one is
-        // not answered, since one thread answers both in order.
-        tester.send_to(port, read_request(0x0100));
-        if (c.error) {
-            const auto reply = tester.receive();
-            ASSERT_TRUE(reply.has_value());
-            Bytes expected(c.request.begin(), c.request.begin() + 16);
-            expected[7] = 8;
-            expected[12] = 0x01;
-            expected[14] = 0x81;
-            expected[15] = *c.error;
-            EXPECT_EQ(*reply, expected) << "ids and interface version copied, our protocol version, no payload";
-        }
-        const auto good = tester.receive();
-        ASSERT_TRUE(good.has_value());
-        EXPECT_EQ((*good)[11], 0x00);
-        EXPECT_EQ((*good)[14], 0x80);
-    }
-    EXPECT_EQ(provider->calls().size(), cases.size()) << "only the good requests reached the provider";
-}
-
 TEST_F(Served, MalformedDatagramsAreDroppedWholeAndCountedAndSeveralMessagesInOneAreEachAnswered) {
     auto changed = [&](std::size_t at, std::uint8_t value) {
         Bytes bytes = read_request(1);
