@@ -14,11 +14,12 @@ thread_local std::uint64_t current_subscription = 0;
 
 }  // namespace
 
-std::uint64_t Event_subscriptions::add(const cpp_binding::Service_info& service, std::uint16_t event_id,
-                                       Event_handler handler) {
+std::uint64_t Event_subscriptions::add(const cpp_binding::Service_info& service,
+                                       std::uint16_t event_id, Event_handler handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto id = next_id_++;
-    entries_.emplace(id, Entry{service, event_id, std::make_shared<Event_handler>(std::move(handler))});
+    entries_.emplace(id,
+                     Entry{service, event_id, std::make_shared<Event_handler>(std::move(handler))});
     return id;
 }
 
@@ -34,7 +35,8 @@ std::optional<Event_subscriptions::Subscription> Event_subscriptions::remove(std
     return removed;
 }
 
-std::size_t Event_subscriptions::deliver(const cpp_binding::Service_info& service, std::uint16_t event_id,
+std::size_t Event_subscriptions::deliver(const cpp_binding::Service_info& service,
+                                         std::uint16_t event_id,
                                          const tq::com::runtime::Serialized_payload& payload) {
     struct Receiver {
         std::uint64_t id;
@@ -47,7 +49,8 @@ std::size_t Event_subscriptions::deliver(const cpp_binding::Service_info& servic
         for (const auto& entry : entries_) {
             if (!(entry.second.service == service) || entry.second.event_id != event_id) continue;
             ++*entry.second.delivering;
-            receivers.push_back(Receiver{entry.first, entry.second.handler, entry.second.delivering});
+            receivers.push_back(
+                Receiver{entry.first, entry.second.handler, entry.second.delivering});
         }
     }
     for (const auto& receiver : receivers) {

@@ -10,15 +10,19 @@ using tq::com::runtime::Serialized_payload;
 namespace {
 
 // Hands a request to an instance offered here; runs on a delivery thread.
-void call_local(const std::shared_ptr<Request_handler>& target, const std::weak_ptr<static_thread_pool>& delivery,
-                std::uint16_t method_id, std::uint16_t method_call_id, Serialized_payload request,
+void call_local(const std::shared_ptr<Request_handler>& target,
+                const std::weak_ptr<static_thread_pool>& delivery, std::uint16_t method_id,
+                std::uint16_t method_call_id, Serialized_payload request,
                 const std::shared_ptr<Response_handler>& handler) {
     if (!target) return (*handler)(return_code::not_available, Serialized_payload());
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    Reply_function reply = [delivery, handler, answered](std::uint8_t code, Serialized_payload payload) {
+    Reply_function reply = [delivery, handler, answered](std::uint8_t code,
+                                                         Serialized_payload payload) {
         if (answered->exchange(true)) return;
         if (auto pool = delivery.lock()) {
-            pool->post([handler, code, payload = std::move(payload)]() mutable { (*handler)(code, std::move(payload)); });
+            pool->post([handler, code, payload = std::move(payload)]() mutable {
+                (*handler)(code, std::move(payload));
+            });
         }
     };
     target->on_request(method_id, method_call_id, std::move(request), std::move(reply));
@@ -26,14 +30,16 @@ void call_local(const std::shared_ptr<Request_handler>& target, const std::weak_
 
 }  // namespace
 
-std::shared_ptr<Request_handler> Local_transport::Offers::provider(const Service_info& service) const {
+std::shared_ptr<Request_handler> Local_transport::Offers::provider(
+    const Service_info& service) const {
     std::lock_guard<std::mutex> lock(mutex);
     auto found = offered.find(service);
     return found == offered.end() ? nullptr : found->second;
 }
 
 Local_transport::Local_transport(std::shared_ptr<Transport> network, std::uint32_t delivery_threads)
-    : network_(std::move(network)), delivery_(std::make_shared<static_thread_pool>(delivery_threads)) {}
+    : network_(std::move(network)),
+      delivery_(std::make_shared<static_thread_pool>(delivery_threads)) {}
 
 Local_transport::~Local_transport() {
     if (network_) network_->set_availability_handler(nullptr);
@@ -47,12 +53,14 @@ void Local_transport::set_availability_handler(Availability_handler handler) {
     if (!network_) return;
     if (!handler) return network_->set_availability_handler(nullptr);
     // An instance offered here stays available whatever the network says of it.
-    network_->set_availability_handler([offers = offers_, handler](const Service_info& service, bool available) {
-        if (!offers->provider(service)) handler(service, available);
-    });
+    network_->set_availability_handler(
+        [offers = offers_, handler](const Service_info& service, bool available) {
+            if (!offers->provider(service)) handler(service, available);
+        });
 }
 
-void Local_transport::offer(const Service_info& service, const connector::Service_interface_description& description,
+void Local_transport::offer(const Service_info& service,
+                            const connector::Service_interface_description& description,
                             std::shared_ptr<Request_handler> handler) {
     Availability_handler notify;
     {
@@ -80,7 +88,8 @@ std::vector<Service_info> Local_transport::find(const tq::com::runtime::Service_
     {
         std::lock_guard<std::mutex> lock(offers_->mutex);
         for (const auto& entry : offers_->offered) {
-            if (entry.first.service_id() == service && entry.first.instance_id() == instance) return {entry.first};
+            if (entry.first.service_id() == service && entry.first.instance_id() == instance)
+                return {entry.first};
         }
     }
     return network_ ? network_->find(service, instance) : std::vector<Service_info>{};
@@ -90,31 +99,36 @@ bool Local_transport::is_available(const Service_info& service) {
     return offers_->provider(service) || (network_ && network_->is_available(service));
 }
 
-void Local_transport::send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t method_call_id,
-                                   Serialized_payload request, Response_handler handler) {
+void Local_transport::send_request(const Service_info& service, std::uint16_t method_id,
+                                   std::uint16_t method_call_id, Serialized_payload request,
+                                   Response_handler handler) {
     if (network_ && !offers_->provider(service)) {
-        return network_->send_request(service, method_id, method_call_id, std::move(request), std::move(handler));
+        return network_->send_request(service, method_id, method_call_id, std::move(request),
+                                      std::move(handler));
     }
     auto pending = std::make_shared<Response_handler>(std::move(handler));
     // The offer is looked up when the request is handed over, so a request
     // queued before stop_offer is answered 0xFF instead of reaching a
     // withdrawn provider.
     std::weak_ptr<static_thread_pool> delivery = delivery_;
-    delivery_->post([offers = offers_, delivery, service, method_id, method_call_id, request = std::move(request),
-                     pending]() mutable {
-        call_local(offers->provider(service), delivery, method_id, method_call_id, std::move(request), pending);
+    delivery_->post([offers = offers_, delivery, service, method_id, method_call_id,
+                     request = std::move(request), pending]() mutable {
+        call_local(offers->provider(service), delivery, method_id, method_call_id,
+                   std::move(request), pending);
     });
 }
 
 void Local_transport::send_event(const Service_info& service, std::uint16_t event_id,
                                  const std::vector<Serialized_payload>& payloads) {
     for (const auto& payload : payloads) {
-        if (payload.serialization_type() == Serialized_payload::someip) subscriptions_.deliver(service, event_id, payload);
+        if (payload.serialization_type() == Serialized_payload::someip)
+            subscriptions_.deliver(service, event_id, payload);
     }
     if (network_) network_->send_event(service, event_id, payloads);
 }
 
-std::uint64_t Local_transport::subscribe(const Service_info& service, std::uint16_t event_id, Event_handler handler) {
+std::uint64_t Local_transport::subscribe(const Service_info& service, std::uint16_t event_id,
+                                         Event_handler handler) {
     const auto id = subscriptions_.add(service, event_id, handler);
     if (network_) {
         const auto remote = network_->subscribe(service, event_id, std::move(handler));

@@ -19,10 +19,12 @@ std::optional<Call_table::Ticket> Call_table::add(std::uint16_t service_id, std:
     return ticket;
 }
 
-Response_handler Call_table::complete(std::uint16_t session, std::uint16_t service_id, std::uint16_t method_id) {
+Response_handler Call_table::complete(std::uint16_t session, std::uint16_t service_id,
+                                      std::uint16_t method_id) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = pending_.find(session);
-    if (found == pending_.end() || found->second.service_id != service_id || found->second.method_id != method_id) {
+    if (found == pending_.end() || found->second.service_id != service_id ||
+        found->second.method_id != method_id) {
         return {};
     }
     auto handler = std::move(found->second.handler);

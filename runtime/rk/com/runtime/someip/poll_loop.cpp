@@ -53,8 +53,8 @@ void Poll_loop::unwatch(int fd) noexcept {
     handlers_.erase(fd);
 }
 
-void Poll_loop::start(std::function<Clock::time_point()> next_deadline, std::function<void()> on_tick,
-                      std::shared_ptr<const void> keep_alive) {
+void Poll_loop::start(std::function<Clock::time_point()> next_deadline,
+                      std::function<void()> on_tick, std::shared_ptr<const void> keep_alive) {
     next_deadline_ = std::move(next_deadline);
     on_tick_ = std::move(on_tick);
     thread_ = std::thread([this, keep_alive = std::move(keep_alive)] { run(); });
@@ -82,7 +82,8 @@ void Poll_loop::stop() noexcept {
 void Poll_loop::run() {
     epoll_event events[16];
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(next_deadline_() - Clock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(next_deadline_() - Clock::now()).count();
         const int timeout = left < 0 ? 0 : left > 60000 ? 60000 : static_cast<int>(left);
         const int count = ::epoll_wait(epoll_fd_, events, 16, timeout);
         for (int i = 0; i < count; ++i) {

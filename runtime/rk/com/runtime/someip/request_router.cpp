@@ -17,8 +17,8 @@ namespace {
 // its own offer does not wait for itself.
 thread_local const void* current_offer = nullptr;
 
-void send_reply(const Udp_socket& endpoint, Address peer, Header header, std::uint8_t type, std::uint8_t code,
-                const std::uint8_t* payload, std::size_t size) {
+void send_reply(const Udp_socket& endpoint, Address peer, Header header, std::uint8_t type,
+                std::uint8_t code, const std::uint8_t* payload, std::size_t size) {
     header.message_type = type;
     header.return_code = code;
     header.protocol_version = protocol_version;
@@ -26,7 +26,8 @@ void send_reply(const Udp_socket& endpoint, Address peer, Header header, std::ui
     append_message(bytes, header, payload, size);
     if (!endpoint.send_to(bytes.data(), bytes.size(), peer)) {
         const int error = errno;
-        runtime_logger().LogWarn() << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
+        runtime_logger().LogWarn()
+            << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
     }
 }
 
@@ -48,12 +49,14 @@ std::shared_ptr<Udp_socket> Request_router::remove(const cpp_binding::Service_in
     const int own = current_offer == entry.get() ? 1 : 0;
     handed_over_.wait(lock, [&] { return entry->in_flight <= own; });
     const auto& endpoint = entry->offer->endpoint;
-    const bool shared = std::any_of(offers_.begin(), offers_.end(),
-                                    [&](const auto& other) { return other.second->offer->endpoint == endpoint; });
+    const bool shared = std::any_of(offers_.begin(), offers_.end(), [&](const auto& other) {
+        return other.second->offer->endpoint == endpoint;
+    });
     return shared ? nullptr : endpoint;
 }
 
-std::shared_ptr<const Request_router::Offer> Request_router::find(const cpp_binding::Service_info& service) const {
+std::shared_ptr<const Request_router::Offer> Request_router::find(
+    const cpp_binding::Service_info& service) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = offers_.find(service);
     return found == offers_.end() ? nullptr : found->second->offer;
@@ -67,26 +70,31 @@ std::shared_ptr<Udp_socket> Request_router::endpoint_at(Address local) const {
     return nullptr;
 }
 
-void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer, const Message& message,
+void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer,
+                                const Message& message,
                                 const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes) {
     const Header& header = message.header;
-    const std::uint8_t base_type = header.message_type & static_cast<std::uint8_t>(~message_type::tp_flag);
+    const std::uint8_t base_type =
+        header.message_type & static_cast<std::uint8_t>(~message_type::tp_flag);
     // Fire-and-forget requests, notifications, responses and errors are
     // never answered with an error: two peers could otherwise keep
     // answering each other's errors.
-    const bool answerable = base_type != message_type::request_no_return && base_type != message_type::notification &&
+    const bool answerable = base_type != message_type::request_no_return &&
+                            base_type != message_type::notification &&
                             base_type != message_type::response && base_type != message_type::error;
     auto refuse = [&](std::uint8_t code) {
         if (answerable) send_reply(*endpoint, peer, header, message_type::error, code, nullptr, 0);
     };
-    if (header.protocol_version != protocol_version) return refuse(wire_code::wrong_protocol_version);
+    if (header.protocol_version != protocol_version)
+        return refuse(wire_code::wrong_protocol_version);
 
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const auto& candidate : offers_) {
             const auto& offer = *candidate.second->offer;
-            if (offer.endpoint == endpoint && offer.wire_service_id == header.service_id) entry = candidate.second;
+            if (offer.endpoint == endpoint && offer.wire_service_id == header.service_id)
+                entry = candidate.second;
         }
         if (entry) ++entry->in_flight;
     }
@@ -105,10 +113,13 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
     } done{*this, *entry};
 
     const Offer& offer = *entry->offer;
-    const auto method = std::find(offer.method_ids.begin(), offer.method_ids.end(), header.method_id);
+    const auto method =
+        std::find(offer.method_ids.begin(), offer.method_ids.end(), header.method_id);
     if (method == offer.method_ids.end()) return refuse(wire_code::unknown_method);
-    if (header.interface_version != offer.major_version) return refuse(wire_code::wrong_interface_version);
-    if (header.message_type != message_type::request && header.message_type != message_type::request_no_return) {
+    if (header.interface_version != offer.major_version)
+        return refuse(wire_code::wrong_interface_version);
+    if (header.message_type != message_type::request &&
+        header.message_type != message_type::request_no_return) {
         return refuse(wire_code::wrong_message_type);
     }
 
@@ -120,15 +131,17 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
             const auto wire = to_wire_reply(code);
             const auto& view = payload.view();
             send_reply(*endpoint, peer, header, wire.message_type, wire.return_code,
-                       wire.with_payload ? view.data() : nullptr, wire.with_payload ? view.size() : 0);
+                       wire.with_payload ? view.data() : nullptr,
+                       wire.with_payload ? view.size() : 0);
         };
     }
     Serialized_payload request(Serialized_payload::someip,
-                               Payload_view(bytes, message.payload_offset, message.payload_offset + header.payload_size()));
+                               Payload_view(bytes, message.payload_offset,
+                                            message.payload_offset + header.payload_size()));
     current_offer = entry.get();
     try {
-        offer.handler->on_request(static_cast<std::uint16_t>(method - offer.method_ids.begin()), header.session_id,
-                                  std::move(request), std::move(reply));
+        offer.handler->on_request(static_cast<std::uint16_t>(method - offer.method_ids.begin()),
+                                  header.session_id, std::move(request), std::move(reply));
     } catch (const std::exception& error) {
         runtime_logger().LogError() << "Request handler failed:" << error.what();
     } catch (...) {

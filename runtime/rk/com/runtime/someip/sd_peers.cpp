@@ -10,9 +10,9 @@ Sd_peers::Peer& Sd_peers::peer(std::uint32_t ip, Time now, bool& full) {
     if (found != peers_.end()) return found->second;
     if (limit_ > 0 && peers_.size() >= limit_) {
         // Only when the bound is hit: the peer heard from longest ago goes.
-        auto oldest = std::min_element(peers_.begin(), peers_.end(), [](const auto& a, const auto& b) {
-            return a.second.last_heard < b.second.last_heard;
-        });
+        auto oldest = std::min_element(
+            peers_.begin(), peers_.end(),
+            [](const auto& a, const auto& b) { return a.second.last_heard < b.second.last_heard; });
         peers_.erase(oldest);
         full = true;
     }
@@ -22,14 +22,15 @@ Sd_peers::Peer& Sd_peers::peer(std::uint32_t ip, Time now, bool& full) {
     return created;
 }
 
-bool Sd_peers::received(std::uint32_t ip, bool via_multicast, std::uint16_t session, bool reboot_flag, Time now,
-                        bool& full) {
+bool Sd_peers::received(std::uint32_t ip, bool via_multicast, std::uint16_t session,
+                        bool reboot_flag, Time now, bool& full) {
     Peer& state = peer(ip, now, full);
     state.last_heard = now;
     state.recheck = now + timeout_;
     Channel& channel = via_multicast ? state.multicast : state.unicast;
     // The reboot flag going from 0 to 1, or staying 1 while the session does not grow.
-    const bool restarted = channel.seen && reboot_flag && (!channel.reboot || session <= channel.session);
+    const bool restarted =
+        channel.seen && reboot_flag && (!channel.reboot || session <= channel.session);
     channel = Channel{true, session, reboot_flag};
     return restarted;
 }

@@ -9,11 +9,12 @@ bool Sd_subscribers::add(Instance_key key, std::uint16_t eventgroup, Address rec
     Group& group = groups_[Group_key{key, eventgroup}];
     bool made_room = false;
     if (group.count(receiver) == 0 && limit_ > 0 && group.size() >= limit_) {
-        for (auto it = group.begin(); it != group.end();) it = it->second.expires <= now ? group.erase(it) : std::next(it);
+        for (auto it = group.begin(); it != group.end();)
+            it = it->second.expires <= now ? group.erase(it) : std::next(it);
         if (group.size() >= limit_) {
-            group.erase(std::min_element(group.begin(), group.end(), [](const auto& a, const auto& b) {
-                return a.second.expires < b.second.expires;
-            }));
+            group.erase(std::min_element(
+                group.begin(), group.end(),
+                [](const auto& a, const auto& b) { return a.second.expires < b.second.expires; }));
             made_room = true;
         }
     }
@@ -29,17 +30,20 @@ void Sd_subscribers::remove(Instance_key key, std::uint16_t eventgroup, Address 
 }
 
 void Sd_subscribers::remove_instance(Instance_key key) {
-    for (auto it = groups_.begin(); it != groups_.end();) it = it->first.instance == key ? groups_.erase(it) : std::next(it);
+    for (auto it = groups_.begin(); it != groups_.end();)
+        it = it->first.instance == key ? groups_.erase(it) : std::next(it);
 }
 
 void Sd_subscribers::remove_origin(std::uint32_t origin_ip) {
     for (auto& entry : groups_) {
         auto& group = entry.second;
-        for (auto it = group.begin(); it != group.end();) it = it->second.origin_ip == origin_ip ? group.erase(it) : std::next(it);
+        for (auto it = group.begin(); it != group.end();)
+            it = it->second.origin_ip == origin_ip ? group.erase(it) : std::next(it);
     }
 }
 
-std::vector<Address> Sd_subscribers::live(Instance_key key, std::uint16_t eventgroup, Time now) const {
+std::vector<Address> Sd_subscribers::live(Instance_key key, std::uint16_t eventgroup,
+                                          Time now) const {
     std::vector<Address> result;
     auto found = groups_.find(Group_key{key, eventgroup});
     if (found == groups_.end()) return result;
@@ -63,7 +67,8 @@ bool Sd_subscribers::has_origin(std::uint32_t origin_ip) const {
 void Sd_subscribers::expire(Time now) {
     for (auto group = groups_.begin(); group != groups_.end();) {
         auto& members = group->second;
-        for (auto it = members.begin(); it != members.end();) it = it->second.expires <= now ? members.erase(it) : std::next(it);
+        for (auto it = members.begin(); it != members.end();)
+            it = it->second.expires <= now ? members.erase(it) : std::next(it);
         group = members.empty() ? groups_.erase(group) : std::next(group);
     }
 }

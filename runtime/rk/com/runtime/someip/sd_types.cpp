@@ -16,7 +16,8 @@ std::string to_text(const Address& address) {
 
 Address parse_address(const std::string& ip, std::uint16_t port) {
     in_addr raw{};
-    if (inet_pton(AF_INET, ip.c_str(), &raw) != 1) throw std::invalid_argument("not an IPv4 address: " + ip);
+    if (inet_pton(AF_INET, ip.c_str(), &raw) != 1)
+        throw std::invalid_argument("not an IPv4 address: " + ip);
     return Address{ntohl(raw.s_addr), port};
 }
 

@@ -22,7 +22,75 @@ std::string describe(Instance_key key) {
     return "service " + std::to_string(key.service) + " instance " + std::to_string(key.instance);
 }
 
+void add_offer_entry(sd::Message& message, const Service_discovery::Local_offer& offer,
+                     std::uint32_t ttl) {
+    sd::Entry entry;
+    entry.type = sd::entry_type::offer_service;
+    entry.service_id = offer.key.service;
+    entry.instance_id = offer.key.instance;
+    entry.major_version = offer.major_version;
+    entry.minor_version = offer.minor_version;
+    entry.ttl = ttl;
+    entry.first_option = sd::add_endpoint(
+        message, sd::Endpoint{offer.endpoint.ip, sd::protocol_udp, offer.endpoint.port});
+    entry.first_count = 1;
+    message.entries.push_back(entry);
+}
+
+sd::Message subscribe_message(Instance_key key, std::uint8_t major_version,
+                              std::uint16_t eventgroup, Address receiver, std::uint32_t ttl) {
+    sd::Message message;
+    sd::Entry entry;
+    entry.type = sd::entry_type::subscribe_eventgroup;
+    entry.service_id = key.service;
+    entry.instance_id = key.instance;
+    entry.major_version = major_version;
+    entry.ttl = ttl;
+    entry.eventgroup = eventgroup;
+    entry.first_option =
+        sd::add_endpoint(message, sd::Endpoint{receiver.ip, sd::protocol_udp, receiver.port});
+    entry.first_count = 1;
+    message.entries.push_back(entry);
+    return message;
+}
+
+// The Ack (ttl > 0) or Nack (ttl 0) of a subscription.
+sd::Entry ack_entry(const sd::Entry& subscription, std::uint32_t ttl) {
+    sd::Entry reply;
+    reply.type = sd::entry_type::subscribe_eventgroup_ack;
+    reply.service_id = subscription.service_id;
+    reply.instance_id = subscription.instance_id;
+    reply.major_version = subscription.major_version;
+    reply.ttl = ttl;
+    reply.counter = subscription.counter;
+    reply.eventgroup = subscription.eventgroup;
+    return reply;
+}
+
+std::string subscribers_full_note(std::size_t limit, Instance_key key, std::uint16_t eventgroup) {
+    return "SOME/IP-SD: more than " + std::to_string(limit) + " subscribers of " + describe(key) +
+           " eventgroup " + std::to_string(eventgroup) + "; the one running out first is dropped";
+}
+
+std::string peers_full_note(std::size_t limit) {
+    return "SOME/IP-SD: more than " + std::to_string(limit) +
+           " peers; the one heard from longest ago is forgotten";
+}
+
 }  // namespace
+
+void Service_discovery::Offer_state::schedule_next(Time now, const Config& config) {
+    if (cyclic) {
+        next_send = now + config.cyclic_offer_delay;
+    } else if (repetitions < config.repetitions_max) {
+        next_send = now + config.repetition_base_delay * (1LL << repetitions);
+        ++repetitions;
+    } else {
+        cyclic = true;
+        next_send =
+            config.cyclic_offer_delay.count() > 0 ? now + config.cyclic_offer_delay : Time::max();
+    }
+}
 
 void Service_discovery::Actions::append(Actions&& other) {
     for (auto& datagram : other.datagrams) datagrams.push_back(std::move(datagram));
@@ -36,7 +104,8 @@ Service_discovery::Service_discovery(Config config, std::uint32_t seed)
       subscribers_(config_.max_subscribers_per_eventgroup),
       peers_(config_.max_peers, config_.peer_timeout) {}
 
-void Service_discovery::warn_when_full(bool full, bool& warned, const std::string& what, Actions& actions) {
+void Service_discovery::warn_when_full(bool full, bool& warned, const std::string& what,
+                                       Actions& actions) {
     // Once per spell of being full, not once per message of a storm.
     if (full && !warned) actions.notes.push_back(what);
     warned = full;
@@ -44,7 +113,13 @@ void Service_discovery::warn_when_full(bool full, bool& warned, const std::strin
 
 bool Service_discovery::peer_is_live(std::uint32_t ip) const {
     if (subscribers_.has_origin(ip)) return true;
-    return std::any_of(learned_.begin(), learned_.end(), [&](const auto& entry) { return entry.second.origin.ip == ip; });
+    return std::any_of(learned_.begin(), learned_.end(),
+                       [&](const auto& entry) { return entry.second.origin.ip == ip; });
+}
+
+std::uint8_t Service_discovery::major_of(std::uint16_t service) const {
+    const auto known = config_.known_services.find(service);
+    return known != config_.known_services.end() ? known->second : any_major;
 }
 
 Service_discovery::Time Service_discovery::expiry(Time now, std::uint32_t ttl) const {
@@ -57,58 +132,28 @@ Service_discovery::Time Service_discovery::expiry(Time now, std::uint32_t ttl) c
 void Service_discovery::to_one(sd::Message message, Address to, Time now, Actions& actions) {
     bool full = false;
     const auto session = peers_.next_session(to.ip, now, full);
-    warn_when_full(full, peers_warned_,
-                   "SOME/IP-SD: more than " + std::to_string(config_.max_peers) +
-                       " peers; the one heard from longest ago is forgotten",
-                   actions);
-    message.flags = static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
+    warn_when_full(full, peers_warned_, peers_full_note(config_.max_peers), actions);
+    message.flags =
+        static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
     actions.datagrams.push_back(Datagram{to, sd::encode(message, session.id)});
 }
 
 void Service_discovery::to_everyone(sd::Message message, Time now, Actions& actions) {
     if (config_.group) {
         const auto session = multicast_session_.next();
-        message.flags = static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
+        message.flags =
+            static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
         actions.datagrams.push_back(Datagram{*config_.group, sd::encode(message, session.id)});
     }
     for (const auto& peer : config_.peers) to_one(message, peer, now, actions);
 }
 
-void Service_discovery::add_offer_entry(sd::Message& message, const Local_offer& offer, std::uint32_t ttl) const {
-    sd::Entry entry;
-    entry.type = sd::entry_type::offer_service;
-    entry.service_id = offer.key.service;
-    entry.instance_id = offer.key.instance;
-    entry.major_version = offer.major_version;
-    entry.minor_version = offer.minor_version;
-    entry.ttl = ttl;
-    entry.first_option = sd::add_endpoint(message, sd::Endpoint{offer.endpoint.ip, sd::protocol_udp, offer.endpoint.port});
-    entry.first_count = 1;
-    message.entries.push_back(entry);
-}
-
-sd::Message Service_discovery::subscribe_message(Instance_key key, std::uint16_t eventgroup, Address receiver,
-                                                 std::uint32_t ttl) const {
-    sd::Message message;
-    sd::Entry entry;
-    entry.type = sd::entry_type::subscribe_eventgroup;
-    entry.service_id = key.service;
-    entry.instance_id = key.instance;
-    const auto known = config_.known_services.find(key.service);
-    entry.major_version = known != config_.known_services.end() ? known->second : any_major;
-    entry.ttl = ttl;
-    entry.eventgroup = eventgroup;
-    entry.first_option = sd::add_endpoint(message, sd::Endpoint{receiver.ip, sd::protocol_udp, receiver.port});
-    entry.first_count = 1;
-    message.entries.push_back(entry);
-    return message;
-}
-
 // --- this process's instances ---
 
 void Service_discovery::offer(const Local_offer& offer, Time now) {
-    std::uniform_int_distribution<long long> pick(config_.initial_delay_min.count(),
-                                                  std::max(config_.initial_delay_min, config_.initial_delay_max).count());
+    std::uniform_int_distribution<long long> pick(
+        config_.initial_delay_min.count(),
+        std::max(config_.initial_delay_min, config_.initial_delay_max).count());
     Offer_state state;
     state.offer = offer;
     state.next_send = now + std::chrono::milliseconds(pick(random_));
@@ -127,7 +172,8 @@ Service_discovery::Actions Service_discovery::stop_offer(Instance_key key, Time 
     return actions;
 }
 
-std::vector<Address> Service_discovery::subscribers(Instance_key key, std::uint16_t eventgroup, Time now) const {
+std::vector<Address> Service_discovery::subscribers(Instance_key key, std::uint16_t eventgroup,
+                                                    Time now) const {
     return subscribers_.live(key, eventgroup, now);
 }
 
@@ -143,8 +189,7 @@ Service_discovery::Actions Service_discovery::find(Instance_key key, Time now) {
     entry.type = sd::entry_type::find_service;
     entry.service_id = key.service;
     entry.instance_id = key.instance;
-    const auto known = config_.known_services.find(key.service);
-    entry.major_version = known != config_.known_services.end() ? known->second : any_major;
+    entry.major_version = major_of(key.service);
     entry.minor_version = 0xFFFFFFFF;
     entry.ttl = config_.offer_ttl;
     message.entries.push_back(entry);
@@ -152,18 +197,21 @@ Service_discovery::Actions Service_discovery::find(Instance_key key, Time now) {
     return actions;
 }
 
-Service_discovery::Actions Service_discovery::subscribe(Instance_key key, std::uint16_t eventgroup, Address receiver,
-                                                        Time now) {
+Service_discovery::Actions Service_discovery::subscribe(Instance_key key, std::uint16_t eventgroup,
+                                                        Address receiver, Time now) {
     Actions actions;
     subscriptions_[{key, eventgroup}] = receiver;
     auto known = learned_.find(key);
     if (known != learned_.end() && known->second.expires > now) {
-        to_one(subscribe_message(key, eventgroup, receiver, config_.subscription_ttl), known->second.origin, now, actions);
+        to_one(subscribe_message(key, major_of(key.service), eventgroup, receiver,
+                                 config_.subscription_ttl),
+               known->second.origin, now, actions);
     }
     return actions;
 }
 
-Service_discovery::Actions Service_discovery::unsubscribe(Instance_key key, std::uint16_t eventgroup, Time now) {
+Service_discovery::Actions Service_discovery::unsubscribe(Instance_key key,
+                                                          std::uint16_t eventgroup, Time now) {
     Actions actions;
     auto found = subscriptions_.find({key, eventgroup});
     if (found == subscriptions_.end()) return actions;
@@ -171,7 +219,8 @@ Service_discovery::Actions Service_discovery::unsubscribe(Instance_key key, std:
     subscriptions_.erase(found);
     auto known = learned_.find(key);
     if (known != learned_.end() && known->second.expires > now) {
-        to_one(subscribe_message(key, eventgroup, receiver, 0), known->second.origin, now, actions);
+        to_one(subscribe_message(key, major_of(key.service), eventgroup, receiver, 0),
+               known->second.origin, now, actions);
     }
     return actions;
 }
@@ -196,20 +245,19 @@ void Service_discovery::forget_peer(std::uint32_t ip, Actions& actions) {
     subscribers_.remove_origin(ip);
 }
 
-Service_discovery::Actions Service_discovery::on_message(const sd::Message& message, std::uint16_t session_id,
-                                                         Address sender, bool via_multicast, Time now) {
+Service_discovery::Actions Service_discovery::on_message(const sd::Message& message,
+                                                         std::uint16_t session_id, Address sender,
+                                                         bool via_multicast, Time now) {
     Actions actions;
     // Our own messages come back through the group.
     if (sender == config_.self) return actions;
     bool full = false;
-    const bool restarted =
-        peers_.received(sender.ip, via_multicast, session_id, (message.flags & sd::flag_reboot) != 0, now, full);
-    warn_when_full(full, peers_warned_,
-                   "SOME/IP-SD: more than " + std::to_string(config_.max_peers) +
-                       " peers; the one heard from longest ago is forgotten",
-                   actions);
+    const bool restarted = peers_.received(sender.ip, via_multicast, session_id,
+                                           (message.flags & sd::flag_reboot) != 0, now, full);
+    warn_when_full(full, peers_warned_, peers_full_note(config_.max_peers), actions);
     if (restarted) {
-        actions.notes.push_back("SOME/IP-SD peer " + to_text(sender) + " restarted; its offers and subscriptions are dropped");
+        actions.notes.push_back("SOME/IP-SD peer " + to_text(sender) +
+                                " restarted; its offers and subscriptions are dropped");
         forget_peer(sender.ip, actions);
     }
     sd::Message offers_answer;
@@ -227,9 +275,9 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                 break;
             case sd::entry_type::subscribe_eventgroup_ack:
                 if (entry.ttl == 0) {
-                    actions.notes.push_back("SOME/IP subscription refused by " + to_text(sender) + ": " +
-                                            describe({entry.service_id, entry.instance_id}) + " eventgroup " +
-                                            std::to_string(entry.eventgroup));
+                    actions.notes.push_back("SOME/IP subscription refused by " + to_text(sender) +
+                                            ": " + describe({entry.service_id, entry.instance_id}) +
+                                            " eventgroup " + std::to_string(entry.eventgroup));
                 }
                 break;
             default:
@@ -240,7 +288,8 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
     if (!offers_answer.entries.empty() && peers_.may_answer(sender.ip, now, full)) {
         to_one(std::move(offers_answer), sender, now, actions);
     }
-    if (!subscribe_answer.entries.empty()) to_one(std::move(subscribe_answer), sender, now, actions);
+    if (!subscribe_answer.entries.empty())
+        to_one(std::move(subscribe_answer), sender, now, actions);
     return actions;
 }
 
@@ -249,17 +298,19 @@ void Service_discovery::answer_find(const sd::Entry& entry, sd::Message& answer)
         const auto& offer = state.offer;
         if (entry.service_id != any_service && entry.service_id != key.service) continue;
         if (entry.instance_id != any_instance && entry.instance_id != key.instance) continue;
-        if (entry.major_version != any_major && entry.major_version != offer.major_version) continue;
+        if (entry.major_version != any_major && entry.major_version != offer.major_version)
+            continue;
         // However often a find repeats the instance, it is offered once.
-        const bool already = std::any_of(answer.entries.begin(), answer.entries.end(), [&](const sd::Entry& e) {
-            return e.service_id == key.service && e.instance_id == key.instance;
-        });
+        const bool already =
+            std::any_of(answer.entries.begin(), answer.entries.end(), [&](const sd::Entry& e) {
+                return e.service_id == key.service && e.instance_id == key.instance;
+            });
         if (!already) add_offer_entry(answer, offer, config_.offer_ttl);
     }
 }
 
-void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
-                                    Actions& actions) {
+void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry& entry,
+                                    Address sender, Time now, Actions& actions) {
     const Instance_key key{entry.service_id, entry.instance_id};
     const auto known = config_.known_services.find(key.service);
     if (known == config_.known_services.end() || entry.major_version != known->second) return;
@@ -275,50 +326,49 @@ void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry&
     }
     const auto endpoint = udp_endpoint(message, entry);
     if (!endpoint) return;
-    learned_[key] = Learned_offer{Address{endpoint->address, endpoint->port}, sender, expiry(now, entry.ttl)};
+    learned_[key] =
+        Learned_offer{Address{endpoint->address, endpoint->port}, sender, expiry(now, entry.ttl)};
     if (!live && !local) actions.changes.push_back({key, true});
     // Every offer renews this process's subscriptions to the instance.
     for (const auto& [subscription, receiver] : subscriptions_) {
         if (subscription.first == key) {
-            to_one(subscribe_message(key, subscription.second, receiver, config_.subscription_ttl), sender, now, actions);
+            to_one(subscribe_message(key, major_of(key.service), subscription.second, receiver,
+                                     config_.subscription_ttl),
+                   sender, now, actions);
         }
     }
 }
 
-void Service_discovery::answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
-                                         sd::Message& answer, Actions& actions) {
+void Service_discovery::answer_subscribe(const sd::Message& message, const sd::Entry& entry,
+                                         Address sender, Time now, sd::Message& answer,
+                                         Actions& actions) {
     const Instance_key key{entry.service_id, entry.instance_id};
     const auto endpoint = udp_endpoint(message, entry);
     if (entry.ttl == 0) {
-        if (endpoint) subscribers_.remove(key, entry.eventgroup, Address{endpoint->address, endpoint->port});
+        if (endpoint)
+            subscribers_.remove(key, entry.eventgroup, Address{endpoint->address, endpoint->port});
         return;
     }
     auto offered = offers_.find(key);
     const bool accepted =
-        offered != offers_.end() && endpoint && entry.major_version == offered->second.offer.major_version &&
-        std::count(offered->second.offer.eventgroups.begin(), offered->second.offer.eventgroups.end(), entry.eventgroup) != 0 &&
+        offered != offers_.end() && endpoint &&
+        entry.major_version == offered->second.offer.major_version &&
+        std::count(offered->second.offer.eventgroups.begin(),
+                   offered->second.offer.eventgroups.end(), entry.eventgroup) != 0 &&
         // Notifications only go back to the address that asked for them.
         (endpoint->address == sender.ip || config_.subscribers_on_other_addresses);
     // A subscription from another process is never permanent.
     const std::uint32_t ttl = std::min(entry.ttl, config_.max_subscription_ttl);
     if (accepted) {
-        const bool full = subscribers_.add(key, entry.eventgroup, Address{endpoint->address, endpoint->port},
-                                           expiry(now, ttl), sender.ip, now);
-        warn_when_full(full, subscribers_warned_,
-                       "SOME/IP-SD: more than " + std::to_string(config_.max_subscribers_per_eventgroup) +
-                           " subscribers of " + describe(key) + " eventgroup " + std::to_string(entry.eventgroup) +
-                           "; the one running out first is dropped",
-                       actions);
+        const bool full =
+            subscribers_.add(key, entry.eventgroup, Address{endpoint->address, endpoint->port},
+                             expiry(now, ttl), sender.ip, now);
+        warn_when_full(
+            full, subscribers_warned_,
+            subscribers_full_note(config_.max_subscribers_per_eventgroup, key, entry.eventgroup),
+            actions);
     }
-    sd::Entry reply;
-    reply.type = sd::entry_type::subscribe_eventgroup_ack;
-    reply.service_id = entry.service_id;
-    reply.instance_id = entry.instance_id;
-    reply.major_version = entry.major_version;
-    reply.ttl = accepted ? ttl : 0;
-    reply.counter = entry.counter;
-    reply.eventgroup = entry.eventgroup;
-    answer.entries.push_back(reply);
+    answer.entries.push_back(ack_entry(entry, accepted ? ttl : 0));
 }
 
 Service_discovery::Actions Service_discovery::on_timer(Time now) {
@@ -327,15 +377,7 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
     for (auto& [key, state] : offers_) {
         if (state.next_send > now) continue;
         add_offer_entry(due, state.offer, config_.offer_ttl);
-        if (state.cyclic) {
-            state.next_send = now + config_.cyclic_offer_delay;
-        } else if (state.repetitions < config_.repetitions_max) {
-            state.next_send = now + config_.repetition_base_delay * (1LL << state.repetitions);
-            ++state.repetitions;
-        } else {
-            state.cyclic = true;
-            state.next_send = config_.cyclic_offer_delay.count() > 0 ? now + config_.cyclic_offer_delay : Time::max();
-        }
+        state.schedule_next(now, config_);
     }
     if (!due.entries.empty()) to_everyone(std::move(due), now, actions);
     for (auto it = learned_.begin(); it != learned_.end();) {
@@ -347,7 +389,8 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
         it = learned_.erase(it);
     }
     subscribers_.expire(now);
-    if (peers_.next_expiry() <= now) peers_.expire(now, [this](std::uint32_t ip) { return peer_is_live(ip); });
+    if (peers_.next_expiry() <= now)
+        peers_.expire(now, [this](std::uint32_t ip) { return peer_is_live(ip); });
     return actions;
 }
 

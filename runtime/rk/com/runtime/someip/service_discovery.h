@@ -141,6 +141,9 @@ private:
         Time next_send{};
         std::uint32_t repetitions{0};
         bool cyclic{false};
+
+        // After a send: the repetitions (base × 2^k apart), then the cyclic phase.
+        void schedule_next(Time now, const Config& config);
     };
     struct Learned_offer {
         Address endpoint;
@@ -155,9 +158,8 @@ private:
     void learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now, Actions& actions);
     void answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
                           sd::Message& answer, Actions& actions);
-    void add_offer_entry(sd::Message& message, const Local_offer& offer, std::uint32_t ttl) const;
-    sd::Message subscribe_message(Instance_key key, std::uint16_t eventgroup, Address receiver,
-                                  std::uint32_t ttl) const;
+    // The major version of a service this process may use (0xFF: any).
+    std::uint8_t major_of(std::uint16_t service) const;
     void to_everyone(sd::Message message, Time now, Actions& actions);
     void to_one(sd::Message message, Address to, Time now, Actions& actions);
     Time expiry(Time now, std::uint32_t ttl) const;

@@ -42,7 +42,8 @@ Udp_socket Udp_socket::bind(Address local, bool share_port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) fail(fd, "UDP socket");
     const int one = 1;
-    if (share_port && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) fail(fd, "SO_REUSEADDR");
+    if (share_port && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+        fail(fd, "SO_REUSEADDR");
     const auto address = to_sockaddr(local);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         fail(fd, "UDP socket on " + to_text(local) + " cannot be bound");
@@ -66,7 +67,9 @@ Udp_socket Udp_socket::join_group(Address group, Address interface) {
     return Udp_socket(fd, group);
 }
 
-Udp_socket::Udp_socket(Udp_socket&& other) noexcept : fd_(other.fd_), local_(other.local_) { other.fd_ = -1; }
+Udp_socket::Udp_socket(Udp_socket&& other) noexcept : fd_(other.fd_), local_(other.local_) {
+    other.fd_ = -1;
+}
 
 Udp_socket& Udp_socket::operator=(Udp_socket&& other) noexcept {
     if (this != &other) {
@@ -93,20 +96,23 @@ void Udp_socket::send_multicast_from(Address interface) const {
 bool Udp_socket::send_to(const std::uint8_t* bytes, std::size_t size, Address to) const noexcept {
     const auto address = to_sockaddr(to);
     for (;;) {
-        const auto sent = ::sendto(fd_, bytes, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
-                                   sizeof address);
+        const auto sent = ::sendto(fd_, bytes, size, MSG_NOSIGNAL,
+                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
         if (sent >= 0) return static_cast<std::size_t>(sent) == size;
         if (errno != EINTR) return false;
     }
 }
 
-std::optional<Udp_socket::Received> Udp_socket::receive(std::uint8_t* buffer, std::size_t capacity) const noexcept {
+std::optional<Udp_socket::Received> Udp_socket::receive(std::uint8_t* buffer,
+                                                        std::size_t capacity) const noexcept {
     for (;;) {
         sockaddr_in peer{};
         socklen_t peer_size = sizeof peer;
-        const auto got = ::recvfrom(fd_, buffer, capacity, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), &peer_size);
+        const auto got = ::recvfrom(fd_, buffer, capacity, MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&peer), &peer_size);
         if (got >= 0) {
-            return Received{static_cast<std::size_t>(got), Address{ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port)}};
+            return Received{static_cast<std::size_t>(got),
+                            Address{ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port)}};
         }
         if (errno != EINTR) return std::nullopt;
     }
@@ -130,8 +136,10 @@ std::size_t sockets_bound_to(Address local) {
         const auto colon = address.find(':');
         if (colon == std::string::npos) continue;
         try {
-            const auto ip = static_cast<std::uint32_t>(std::stoul(address.substr(0, colon), nullptr, 16));
-            const auto port = static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1), nullptr, 16));
+            const auto ip =
+                static_cast<std::uint32_t>(std::stoul(address.substr(0, colon), nullptr, 16));
+            const auto port =
+                static_cast<std::uint16_t>(std::stoul(address.substr(colon + 1), nullptr, 16));
             if (ip == wanted_ip && port == local.port) ++count;
         } catch (const std::exception&) {
             continue;

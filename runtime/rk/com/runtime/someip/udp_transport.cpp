@@ -3,11 +3,11 @@
 #include "rk/com/runtime/event_subscriptions.h"
 #include "rk/com/runtime/runtime_logger.h"
 #include "rk/com/runtime/someip/call_table.h"
-#include "rk/com/runtime/someip/wire.h"
 #include "rk/com/runtime/someip/poll_loop.h"
 #include "rk/com/runtime/someip/request_router.h"
 #include "rk/com/runtime/someip/service_discovery.h"
 #include "rk/com/runtime/someip/udp_socket.h"
+#include "rk/com/runtime/someip/wire.h"
 #include "rk/com/static_thread_pool.h"
 
 #include <algorithm>
@@ -35,7 +35,8 @@ Service_discovery::Config discovery_config(const Deployment& deployment) {
     Service_discovery::Config config;
     config.self = parse_address(deployment.unicast, sd_config.port);
     if (!sd_config.unicast_only) config.group = parse_address(sd_config.multicast, sd_config.port);
-    for (const auto& peer : sd_config.peers) config.peers.push_back(parse_address(peer.address, peer.port));
+    for (const auto& peer : sd_config.peers)
+        config.peers.push_back(parse_address(peer.address, peer.port));
     config.initial_delay_min = sd_config.initial_delay_min;
     config.initial_delay_max = sd_config.initial_delay_max;
     config.repetition_base_delay = sd_config.repetition_base_delay;
@@ -48,11 +49,13 @@ Service_discovery::Config discovery_config(const Deployment& deployment) {
     config.max_peers = sd_config.max_peers;
     config.peer_timeout = sd_config.peer_timeout;
     config.subscribers_on_other_addresses = sd_config.subscribers_on_other_addresses;
-    for (const auto& service : deployment.services) config.known_services[service.service_id] = service.major_version;
+    for (const auto& service : deployment.services)
+        config.known_services[service.service_id] = service.major_version;
     return config;
 }
 
-Serialized_payload payload_of(const std::shared_ptr<Payload_buffer>& bytes, const Message& message) {
+Serialized_payload payload_of(const std::shared_ptr<Payload_buffer>& bytes,
+                              const Message& message) {
     return Serialized_payload(Serialized_payload::someip,
                               Payload_view(bytes, message.payload_offset,
                                            message.payload_offset + message.header.payload_size()));
@@ -61,7 +64,8 @@ Serialized_payload payload_of(const std::shared_ptr<Payload_buffer>& bytes, cons
 void send_or_log(const Udp_socket& socket, const std::vector<std::uint8_t>& bytes, Address to) {
     if (socket.send_to(bytes.data(), bytes.size(), to)) return;
     const int error = errno;
-    runtime_logger().LogWarn() << "SOME/IP datagram to" << to_text(to) << "not sent:" << std::strerror(error);
+    runtime_logger().LogWarn() << "SOME/IP datagram to" << to_text(to)
+                               << "not sent:" << std::strerror(error);
 }
 
 }  // namespace
@@ -74,14 +78,17 @@ struct Udp_transport::Core : std::enable_shared_from_this<Udp_transport::Core> {
     void start();
     void start_discovery();
     void on_readable(const std::shared_ptr<Udp_socket>& socket);
-    void on_datagram(const std::shared_ptr<Udp_socket>& socket, Address from, const std::uint8_t* data, std::size_t size);
+    void on_datagram(const std::shared_ptr<Udp_socket>& socket, Address from,
+                     const std::uint8_t* data, std::size_t size);
     void on_discovery(Address from, bool via_multicast, const std::uint8_t* data, std::size_t size);
     void on_reply(const Message& message, const std::shared_ptr<Payload_buffer>& bytes);
-    void on_notification(Address from, const Message& message, const std::shared_ptr<Payload_buffer>& bytes);
+    void on_notification(Address from, const Message& message,
+                         const std::shared_ptr<Payload_buffer>& bytes);
     void tick();
     Clock::time_point next_deadline();
     void apply(Service_discovery::Actions&& actions);
-    void deliver(Response_handler handler, std::uint8_t code, Serialized_payload payload = Serialized_payload());
+    void deliver(Response_handler handler, std::uint8_t code,
+                 Serialized_payload payload = Serialized_payload());
 
     // The wire ids of an instance of the deployment, and the way back.
     std::optional<Instance_key> key_of(const Service_info& service) const;
@@ -125,19 +132,23 @@ void Udp_transport::Core::start_discovery() {
     // address and port belong to one discovery participant only.
     auto own = std::make_shared<Udp_socket>(Udp_socket::bind(config.self, true));
     if (sockets_bound_to(config.self) > 1) {
-        throw std::system_error(EADDRINUSE, std::generic_category(),
-                                "SOME/IP service discovery endpoint " + to_text(config.self) +
-                                    " is in use by another process; give each process its own unicast address "
-                                    "in com_deployment.json");
+        throw std::system_error(
+            EADDRINUSE, std::generic_category(),
+            "SOME/IP service discovery endpoint " + to_text(config.self) +
+                " is in use by another process; give each process its own unicast address "
+                "in com_deployment.json");
     }
     own->send_multicast_from(config.self);
     if (config.group) {
         try {
-            sd_group_socket = std::make_shared<Udp_socket>(Udp_socket::join_group(*config.group, config.self));
-            loop.watch(sd_group_socket->fd(), [this, socket = sd_group_socket] { on_readable(socket); });
+            sd_group_socket =
+                std::make_shared<Udp_socket>(Udp_socket::join_group(*config.group, config.self));
+            loop.watch(sd_group_socket->fd(),
+                       [this, socket = sd_group_socket] { on_readable(socket); });
         } catch (const std::system_error& error) {
-            runtime_logger().LogError() << "SOME/IP discovery group cannot be joined, only answers to this process arrive:"
-                                        << error.what();
+            runtime_logger().LogError()
+                << "SOME/IP discovery group cannot be joined, only answers to this process arrive:"
+                << error.what();
         }
     }
     sd_socket = std::move(own);
@@ -155,9 +166,10 @@ void Udp_transport::Core::on_readable(const std::shared_ptr<Udp_socket>& socket)
     }
 }
 
-void Udp_transport::Core::on_datagram(const std::shared_ptr<Udp_socket>& socket, Address from, const std::uint8_t* data,
-                                      std::size_t size) {
-    if (socket == sd_socket || socket == sd_group_socket) return on_discovery(from, socket == sd_group_socket, data, size);
+void Udp_transport::Core::on_datagram(const std::shared_ptr<Udp_socket>& socket, Address from,
+                                      const std::uint8_t* data, std::size_t size) {
+    if (socket == sd_socket || socket == sd_group_socket)
+        return on_discovery(from, socket == sd_group_socket, data, size);
     auto messages = split_datagram(data, size);
     if (!messages) {
         malformed.fetch_add(1, std::memory_order_relaxed);
@@ -175,7 +187,8 @@ void Udp_transport::Core::on_datagram(const std::shared_ptr<Udp_socket>& socket,
     }
 }
 
-void Udp_transport::Core::on_discovery(Address from, bool via_multicast, const std::uint8_t* data, std::size_t size) {
+void Udp_transport::Core::on_discovery(Address from, bool via_multicast, const std::uint8_t* data,
+                                       std::size_t size) {
     auto messages = split_datagram(data, size);
     if (!messages) {
         malformed_sd.fetch_add(1, std::memory_order_relaxed);
@@ -195,16 +208,19 @@ void Udp_transport::Core::on_discovery(Address from, bool via_multicast, const s
         Service_discovery::Actions actions;
         {
             std::lock_guard<std::mutex> lock(sd_mutex);
-            actions = discovery->on_message(*parsed, header.session_id, from, via_multicast, Clock::now());
+            actions = discovery->on_message(*parsed, header.session_id, from, via_multicast,
+                                            Clock::now());
         }
         apply(std::move(actions));
     }
 }
 
-void Udp_transport::Core::on_reply(const Message& message, const std::shared_ptr<Payload_buffer>& bytes) {
+void Udp_transport::Core::on_reply(const Message& message,
+                                   const std::shared_ptr<Payload_buffer>& bytes) {
     const Header& header = message.header;
     Response_handler handler;
-    if ((header.message_type == message_type::response || header.message_type == message_type::error) &&
+    if ((header.message_type == message_type::response ||
+         header.message_type == message_type::error) &&
         header.client_id == deployment.client_id) {
         handler = calls.complete(header.session_id, header.service_id, header.method_id);
     }
@@ -212,7 +228,8 @@ void Udp_transport::Core::on_reply(const Message& message, const std::shared_ptr
         unmatched.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    deliver(std::move(handler), to_binding_code(header.message_type, header.return_code), payload_of(bytes, message));
+    deliver(std::move(handler), to_binding_code(header.message_type, header.return_code),
+            payload_of(bytes, message));
 }
 
 // An event of another process's instance: the instance is the one whose
@@ -222,8 +239,9 @@ void Udp_transport::Core::on_notification(Address from, const Message& message,
     const auto* deployed = deployment.find_service(message.header.service_id);
     std::size_t reached = 0;
     if (deployed != nullptr) {
-        const auto event = std::find_if(deployed->events.begin(), deployed->events.end(),
-                                        [&](const Event_deployment& e) { return e.id == message.header.method_id; });
+        const auto event = std::find_if(
+            deployed->events.begin(), deployed->events.end(),
+            [&](const Event_deployment& e) { return e.id == message.header.method_id; });
         for (const auto& instance : deployed->instances) {
             const Service_info service(tq::com::runtime::Service_id(deployed->interface),
                                        tq::com::runtime::Instance_id(instance.instance));
@@ -236,7 +254,8 @@ void Udp_transport::Core::on_notification(Address from, const Message& message,
 }
 
 void Udp_transport::Core::tick() {
-    for (auto& handler : calls.expire(Clock::now())) deliver(std::move(handler), return_code::timeout);
+    for (auto& handler : calls.expire(Clock::now()))
+        deliver(std::move(handler), return_code::timeout);
     if (!discovery_on()) return;
     Service_discovery::Actions actions;
     {
@@ -257,7 +276,8 @@ Clock::time_point Udp_transport::Core::next_deadline() {
 }
 
 void Udp_transport::Core::apply(Service_discovery::Actions&& actions) {
-    for (const auto& datagram : actions.datagrams) send_or_log(*sd_socket, datagram.bytes, datagram.to);
+    for (const auto& datagram : actions.datagrams)
+        send_or_log(*sd_socket, datagram.bytes, datagram.to);
     for (const auto& note : actions.notes) runtime_logger().LogWarn() << note;
     if (actions.changes.empty()) return;
     Availability_handler notify;
@@ -271,7 +291,8 @@ void Udp_transport::Core::apply(Service_discovery::Actions&& actions) {
     }
 }
 
-void Udp_transport::Core::deliver(Response_handler handler, std::uint8_t code, Serialized_payload payload) {
+void Udp_transport::Core::deliver(Response_handler handler, std::uint8_t code,
+                                  Serialized_payload payload) {
     delivery->post([handler = std::move(handler), code, payload = std::move(payload)]() mutable {
         handler(code, std::move(payload));
     });
@@ -312,7 +333,8 @@ std::optional<Address> Udp_transport::Core::target_of(const Service_info& servic
 
 // --- the transport ---
 
-Udp_transport::Udp_transport(Deployment deployment) : core_(std::make_shared<Core>(std::move(deployment))) {
+Udp_transport::Udp_transport(Deployment deployment)
+    : core_(std::make_shared<Core>(std::move(deployment))) {
     core_->start();
 }
 
@@ -327,25 +349,31 @@ void Udp_transport::set_availability_handler(Availability_handler handler) {
     core_->availability = std::move(handler);
 }
 
-void Udp_transport::offer(const Service_info& service, const connector::Service_interface_description& /*description*/,
+void Udp_transport::offer(const Service_info& service,
+                          const connector::Service_interface_description& /*description*/,
                           std::shared_ptr<Request_handler> handler) {
     stop_offer(service);
     const auto* deployed = core_->deployment.find_service(service.service_id().to_string());
-    const auto* instance = deployed != nullptr ? deployed->find_instance(service.instance_id().to_string()) : nullptr;
+    const auto* instance =
+        deployed != nullptr ? deployed->find_instance(service.instance_id().to_string()) : nullptr;
     if (instance == nullptr) return;
-    Request_router::Offer offer{service, std::move(handler), deployed->service_id, deployed->major_version, {}, nullptr};
+    Request_router::Offer offer{
+        service, std::move(handler), deployed->service_id, deployed->major_version, {}, nullptr};
     for (const auto& method : deployed->methods) offer.method_ids.push_back(method.id);
     try {
         const auto local = parse_address(instance->address, instance->port);
         offer.endpoint = core_->router.endpoint_at(local);
         if (!offer.endpoint) {
             offer.endpoint = std::make_shared<Udp_socket>(Udp_socket::bind(local));
-            core_->loop.watch(offer.endpoint->fd(), [core = core_.get(), socket = offer.endpoint] { core->on_readable(socket); });
+            core_->loop.watch(offer.endpoint->fd(), [core = core_.get(), socket = offer.endpoint] {
+                core->on_readable(socket);
+            });
         }
     } catch (const std::exception& error) {
-        runtime_logger().LogError() << "SOME/IP endpoint of" << service.service_id().to_string()
-                                    << service.instance_id().to_string()
-                                    << "cannot be bound, offered in this process only:" << error.what();
+        runtime_logger().LogError()
+            << "SOME/IP endpoint of" << service.service_id().to_string()
+            << service.instance_id().to_string()
+            << "cannot be bound, offered in this process only:" << error.what();
         return;
     }
     core_->router.add(offer);
@@ -396,16 +424,19 @@ std::vector<Service_info> Udp_transport::find(const tq::com::runtime::Service_id
     return {};
 }
 
-bool Udp_transport::is_available(const Service_info& service) { return core_->target_of(service).has_value(); }
+bool Udp_transport::is_available(const Service_info& service) {
+    return core_->target_of(service).has_value();
+}
 
-void Udp_transport::send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t /*method_call_id*/,
-                                 Serialized_payload request, Response_handler handler) {
+void Udp_transport::send_request(const Service_info& service, std::uint16_t method_id,
+                                 std::uint16_t /*method_call_id*/, Serialized_payload request,
+                                 Response_handler handler) {
     const auto target = core_->target_of(service);
     if (!target) return core_->deliver(std::move(handler), return_code::not_available);
     const auto* deployed = core_->deployment.find_service(service.service_id().to_string());
     if (method_id >= deployed->methods.size()) {
-        runtime_logger().LogWarn() << "No SOME/IP method id deployed for method" << method_id << "of"
-                                   << service.service_id().to_string();
+        runtime_logger().LogWarn() << "No SOME/IP method id deployed for method" << method_id
+                                   << "of" << service.service_id().to_string();
         return core_->deliver(std::move(handler), return_code::send_failed);
     }
     Header header;
@@ -422,7 +453,8 @@ void Udp_transport::send_request(const Service_info& service, std::uint16_t meth
     const auto& view = request.view();
     append_message(bytes, header, view.data(), view.size());
     if (core_->client->send_to(bytes.data(), bytes.size(), *target)) return;
-    if (auto failed = core_->calls.cancel(*ticket)) core_->deliver(std::move(failed), return_code::send_failed);
+    if (auto failed = core_->calls.cancel(*ticket))
+        core_->deliver(std::move(failed), return_code::send_failed);
 }
 
 void Udp_transport::send_event(const Service_info& service, std::uint16_t event_id,
@@ -436,7 +468,8 @@ void Udp_transport::send_event(const Service_info& service, std::uint16_t event_
     {
         std::lock_guard<std::mutex> lock(core_->sd_mutex);
         auto& sessions = core_->notification_sessions[service];
-        for (const auto& subscriber : core_->discovery->subscribers(*key, event.eventgroup, Clock::now())) {
+        for (const auto& subscriber :
+             core_->discovery->subscribers(*key, event.eventgroup, Clock::now())) {
             for (const auto& payload : payloads) {
                 if (payload.serialization_type() != Serialized_payload::someip) continue;
                 Header header;
@@ -455,7 +488,8 @@ void Udp_transport::send_event(const Service_info& service, std::uint16_t event_
     for (const auto& [to, bytes] : out) send_or_log(*offer->endpoint, bytes, to);
 }
 
-std::uint64_t Udp_transport::subscribe(const Service_info& service, std::uint16_t event_id, Event_handler handler) {
+std::uint64_t Udp_transport::subscribe(const Service_info& service, std::uint16_t event_id,
+                                       Event_handler handler) {
     const auto key = core_->key_of(service);
     const auto* deployed = core_->deployment.find_service(service.service_id().to_string());
     const bool known = key && event_id < deployed->events.size();
@@ -468,7 +502,8 @@ std::uint64_t Udp_transport::subscribe(const Service_info& service, std::uint16_
         Service_discovery::Actions actions;
         {
             std::lock_guard<std::mutex> lock(core_->sd_mutex);
-            actions = core_->discovery->subscribe(*key, group, core_->client->local(), Clock::now());
+            actions =
+                core_->discovery->subscribe(*key, group, core_->client->local(), Clock::now());
         }
         core_->apply(std::move(actions));
     }
@@ -479,7 +514,8 @@ void Udp_transport::unsubscribe(std::uint64_t subscription) {
     const auto removed = core_->events.remove(subscription);
     if (!removed || !core_->discovery_on()) return;
     const auto key = core_->key_of(removed->service);
-    const auto* deployed = core_->deployment.find_service(removed->service.service_id().to_string());
+    const auto* deployed =
+        core_->deployment.find_service(removed->service.service_id().to_string());
     if (!key || removed->event_id >= deployed->events.size()) return;
     const auto group = deployed->events[removed->event_id].eventgroup;
     if (core_->events.any(removed->service, [&](std::uint16_t other) {
@@ -495,7 +531,9 @@ void Udp_transport::unsubscribe(std::uint64_t subscription) {
     core_->apply(std::move(actions));
 }
 
-const Deployment& Udp_transport::deployment() const noexcept { return core_->deployment; }
+const Deployment& Udp_transport::deployment() const noexcept {
+    return core_->deployment;
+}
 
 Udp_transport::Statistics Udp_transport::statistics() const noexcept {
     Statistics statistics;
@@ -511,7 +549,9 @@ std::optional<std::uint16_t> Udp_transport::bound_port(const Service_info& servi
     return offer->endpoint->local().port;
 }
 
-std::uint16_t Udp_transport::client_port() const noexcept { return core_->client->local().port; }
+std::uint16_t Udp_transport::client_port() const noexcept {
+    return core_->client->local().port;
+}
 
 std::optional<std::uint16_t> Udp_transport::discovery_port() const noexcept {
     if (!core_->sd_socket) return std::nullopt;
@@ -526,7 +566,8 @@ std::size_t Udp_transport::subscriber_count(const Service_info& service) const {
     for (const auto& event : deployed->events) groups.insert(event.eventgroup);
     std::lock_guard<std::mutex> lock(core_->sd_mutex);
     std::size_t count = 0;
-    for (const auto group : groups) count += core_->discovery->subscribers(*key, group, Clock::now()).size();
+    for (const auto group : groups)
+        count += core_->discovery->subscribers(*key, group, Clock::now()).size();
     return count;
 }
 
