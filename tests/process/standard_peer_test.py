@@ -346,7 +346,9 @@ class DiscoveryAbuse(PeerCase):
         print("storm of %d subscriptions: RSS %d -> %d KiB (%+d KiB), Read p99 %.2f ms over %d Reads"
               % (storm_size, before, after, after - before, p99, len(during)))
         self.assertTrue(during)
-        self.assertLess(after - before, 4096, "memory grows with the storm")
+        if not os.environ.get("WARDEX_SANITIZE"):
+            # Sanitizers keep memory of their own per message.
+            self.assertLess(after - before, 4096, "memory grows with the storm")
         self.assertEqual(wardex.stop(), 0)
         self.assertEqual(platform.stop(), 0)
 
