@@ -36,9 +36,11 @@ const std::string data_identifier_offered =
     R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
     R"("string":"orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets"},)"
     R"("3_instance_id":{"1_id":"Instance_id","2_string":"1"}}})";
-const std::string dtc_monitor_offered =
-    R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
+const std::string dtc_monitor_service =
+    R"("2_service_id":{"1_id":"Service_id",)"
     R"("string":"rk::dm::dem::DiagnosticMonitor"},"3_instance_id":{"1_id":"Instance_id","2_string":"479232"}}})";
+const std::string dtc_monitor_offered = R"({"1_incident":{"1_id":"Offer_service",)" + dtc_monitor_service;
+const std::string dtc_monitor_withdrawn = R"({"1_incident":{"1_id":"Stop_offer_service",)" + dtc_monitor_service;
 
 // One run of the wardex executable with its console output collected.
 class Wardex_process {
@@ -154,6 +156,9 @@ TEST(ServiceStartUp, DataIdentifierAlwaysOfferedAndDtcMonitorOnlyWhenConfigured)
     EXPECT_LT(position(out, data_identifier_offered), offered);
     EXPECT_LT(offered, announced);
     EXPECT_LT(announced, position(out, "Listening for Callbacks..."));
+    // Withdrawn and destroyed after main has returned, while logging still works.
+    EXPECT_LT(position(out, "~DataIdentifier_NumberofECUResetsSkeletonImpl"), position(out, dtc_monitor_withdrawn));
+    EXPECT_LT(position(out, dtc_monitor_withdrawn), position(out, "~DiagnosticMonitor"));
 
     // Given a configuration without "DTC"
     write_configuration("RestartApplication");

@@ -429,8 +429,49 @@ class WardexProcess(ProcessCase):
         # Healed at the next aging pass; from then on every pass sends kPassed.
         first = dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, failed)
         dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, first + 1)
+        # The monitor is withdrawn after main has returned: its StopOffer still
+        # goes out to the discovery group, and its teardown is logged.
+        group = discovery_group()
         self.assertEqual(wardex.stop(), 0)
+        self.assertIn((0x0D01, 0x0001), stop_offers(group))
+        wardex.output.thread.join(TIMEOUT)
+        self.assertIn(("WDX-", "debug", "~DiagnosticMonitor"), [m[1:] for m in wardex.messages()])
         self.assertEqual(dem.stop(), 0)
+
+
+def discovery_group():
+    """A socket that receives what is sent to this run's discovery group."""
+    with open(DEPLOYMENT) as file:
+        sd = json.load(file)["service_discovery"]
+    group = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    group.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    group.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    group.bind((sd["multicast"], sd["port"]))
+    group.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                     socket.inet_aton(sd["multicast"]) + socket.inet_aton("127.0.0.1"))
+    return group
+
+
+def stop_offers(group):
+    """(service, instance) of every StopOffer entry (an offer with TTL 0) that
+    reached the group's socket, which is then closed."""
+    group.settimeout(0.2)
+    found = []
+    while True:
+        try:
+            datagram = group.recv(65536)
+        except socket.timeout:
+            break
+        if len(datagram) < 24 or datagram[:4] != b"\xff\xff\x81\x00":
+            continue
+        length = struct.unpack(">I", datagram[20:24])[0]
+        for at in range(24, min(24 + length, len(datagram)) - 15, 16):
+            kind, service, instance, ttl = datagram[at], *struct.unpack(">HH", datagram[at + 4:at + 8]), \
+                int.from_bytes(datagram[at + 9:at + 12], "big")
+            if kind == 0x01 and ttl == 0:
+                found.append((service, instance))
+    group.close()
+    return found
 
 
 class Listener:
