@@ -11,9 +11,13 @@
 #include "tq/com/runtime/identifiers.h"
 
 #include <csignal>
+#include <cstdio>
 #include <system_error>
 
 int main(int /*argc*/, char** /*argv*/) {
+    // libdlt prints locally (DLT_LOCAL_PRINT_MODE) with stdio: each line goes
+    // out when it is complete, also into a pipe or a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ara::log::InitLogging("WDX", applicationName, ara::log::LogLevel::kVerbose,
                           ara::log::LogMode::kRemote, "");
     ara::log::Logger& mainLogger = ara::log::CreateLogger("MAIN", "main");

@@ -12,7 +12,6 @@ choice and a discovery port and group of this run's own.
 """
 import json
 import os
-import pty
 import random
 import re
 import signal
@@ -22,7 +21,6 @@ import subprocess
 import sys
 import threading
 import time
-import tty
 import unittest
 
 BIN_DIR = os.environ.get("WARDEX_BIN_DIR", "")
@@ -54,31 +52,6 @@ TIMEOUT = 30.0
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
 
-class TerminalStream:
-    """Lines read from the controller side of a pseudo-terminal; ends when the
-    child side is closed."""
-
-    def __init__(self, fd):
-        self.fd = fd
-
-    def __iter__(self):
-        pending = b""
-        while True:
-            try:
-                chunk = os.read(self.fd, 4096)
-            except OSError:
-                chunk = b""
-            if not chunk:
-                break
-            pending += chunk
-            *lines, pending = pending.split(b"\n")
-            for line in lines:
-                yield line + b"\n"
-        os.close(self.fd)
-        if pending:
-            yield pending
-
-
 class Output:
     """Lines of a child's stdout, each with the time it was read."""
 
@@ -90,7 +63,7 @@ class Output:
 
     def _read(self, stream):
         for raw in stream:
-            line = raw.decode("utf-8", "replace").rstrip("\n").rstrip("\r")
+            line = raw.decode("utf-8", "replace").rstrip("\n")
             with self.cond:
                 self.lines.append((time.monotonic(), line))
                 self.cond.notify_all()
@@ -127,13 +100,9 @@ class Wardex:
         os.makedirs(env["DLT_PIPE_DIR"], exist_ok=True)
         suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
         env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")
-        # libdlt prints with stdio: on a terminal every line is flushed at once.
-        controller, child = pty.openpty()
-        tty.setraw(child)
-        self.process = subprocess.Popen([WARDEX], stdout=child, stderr=child,
+        self.process = subprocess.Popen([WARDEX], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                         stdin=subprocess.DEVNULL, env=env)
-        os.close(child)
-        self.output = Output(TerminalStream(controller))
+        self.output = Output(self.process.stdout)
 
     def messages(self):
         """(time, context, level, text) of every DLT message so far."""

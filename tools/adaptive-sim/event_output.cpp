@@ -7,12 +7,10 @@ namespace adaptive_sim {
 
 void print_event(const std::string& daemon, const std::string& text) {
     std::fprintf(stdout, "%s %s\n", daemon.c_str(), text.c_str());
-    std::fflush(stdout);
 }
 
 void print_complaint(const std::string& daemon, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", daemon.c_str(), text.c_str());
-    std::fflush(stderr);
 }
 
 long long monotonic_ns() {

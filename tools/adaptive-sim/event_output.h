@@ -1,4 +1,5 @@
-// What the simulated platform prints: one flushed line per event received,
+// What the simulated platform prints: one line per event received (stdout is
+// line-buffered, so each line goes out at once),
 // starting with the receiving daemon's name; complaints go to stderr.
 #pragma once
 
