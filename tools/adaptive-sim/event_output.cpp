@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <stdexcept>
 
 namespace adaptive_sim {
 
@@ -17,6 +19,12 @@ long long monotonic_ns() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void write_samples(const std::string& path, const std::vector<double>& values) {
+    std::ofstream file(path, std::ios::trunc);
+    for (const double value : values) file << value << '\n';
+    if (!file.good()) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace adaptive_sim

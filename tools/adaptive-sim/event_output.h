@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace adaptive_sim {
 
@@ -12,5 +13,8 @@ void print_complaint(const std::string& daemon, const std::string& text);
 
 // Monotonic clock in nanoseconds, the same clock in every process.
 long long monotonic_ns();
+
+// Writes one value a line, for plots and percentiles of a measurement.
+void write_samples(const std::string& path, const std::vector<double>& values);
 
 }  // namespace adaptive_sim
