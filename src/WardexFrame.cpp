@@ -211,8 +211,9 @@ SignalReporter::SignalReporter() {
         while (!stop_.load()) {
             std::uint64_t count = 0;
             if (::read(descriptor, &count, sizeof count) < 0 && errno != EINTR) {
+                const int error = errno;
                 ara::log::LogError() << "Termination signals can no longer be waited for:"
-                                     << std::generic_category().message(errno);
+                                     << std::generic_category().message(error);
                 return;
             }
             guarded("signal reporter", [] { reportReceivedSignals(); });
