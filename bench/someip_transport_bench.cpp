@@ -3,7 +3,8 @@
 // answers at once, or from a thread pool as the parallel method processor
 // does) beside a raw UDP echo of the same datagram sizes (20 bytes out, 23
 // bytes back), with 1 and 4 clients calling at once. Reported per run: the median and 99th percentile round trip, and
-// the reads per second of all clients together.
+// the reads per second of all clients together. With WARDEX_BENCH_SAMPLES naming a directory, every round trip
+// of a case is also appended to <directory>/<case>.txt (microseconds, one a line) for plots.
 #include "rk/com/runtime/someip/udp_transport.h"
 #include "rk/com/static_thread_pool.h"
 
@@ -19,7 +20,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <string>
 #include <vector>
@@ -98,8 +102,16 @@ struct Results {
     std::vector<double> latencies_us;
 };
 
-void report(benchmark::State& state, Results& results, double seconds) {
+void keep_samples(const std::string& name, const std::vector<double>& latencies_us) {
+    const char* directory = std::getenv("WARDEX_BENCH_SAMPLES");
+    if (directory == nullptr) return;
+    std::ofstream file(std::string(directory) + "/" + name + ".txt", std::ios::app);
+    for (const double latency : latencies_us) file << latency << '\n';
+}
+
+void report(benchmark::State& state, const std::string& name, Results& results, double seconds) {
     auto& l = results.latencies_us;
+    keep_samples(name, l);
     std::sort(l.begin(), l.end());
     state.counters["p50_us"] = l[l.size() / 2];
     state.counters["p99_us"] = l[l.size() * 99 / 100];
@@ -107,7 +119,7 @@ void report(benchmark::State& state, Results& results, double seconds) {
 }
 
 template <typename Call>
-void run_clients(benchmark::State& state, int clients, Call call) {
+void run_clients(benchmark::State& state, const std::string& name, int clients, Call call) {
     Results results;
     const auto start = Clock::now();
     std::vector<std::thread> threads;
@@ -127,7 +139,7 @@ void run_clients(benchmark::State& state, int clients, Call call) {
     for (auto& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
-    report(state, results, seconds);
+    report(state, name + "_" + std::to_string(clients), results, seconds);
 }
 
 void someip_read(benchmark::State& state, bool pooled) {
@@ -148,7 +160,7 @@ void someip_read(benchmark::State& state, bool pooled) {
     };
     std::vector<Waiter> waiters(static_cast<std::size_t>(clients));
     for (auto _ : state) {
-        run_clients(state, clients, [&](int c) {
+        run_clients(state, pooled ? "someip_read_pooled" : "someip_read", clients, [&](int c) {
             auto& waiter = waiters[static_cast<std::size_t>(c)];
             {
                 std::lock_guard<std::mutex> lock(waiter.mutex);
@@ -197,7 +209,7 @@ void BM_raw_udp_echo(benchmark::State& state) {
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(echo_port);
     for (auto _ : state) {
-        run_clients(state, clients, [&](int c) {
+        run_clients(state, "raw_udp_echo", clients, [&](int c) {
             const std::uint8_t request[20] = {};
             std::uint8_t reply[64];
             const int fd = sockets[static_cast<std::size_t>(c)];

@@ -1,5 +1,6 @@
 #include "DiagnosticMonitor.h"
 
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -13,6 +14,19 @@ using rk::dm::types::MonitorActionType;
 namespace {
 // Guards the creation of dm_instance.
 std::mutex dm_instance_mutex;
+
+// Destroys the monitor at process exit while logging still works: registered
+// with atexit when the monitor is first created, which is after main has
+// initialised logging, so it runs before logging shuts down. Static
+// destruction would come after that, and the withdrawal of the offer and the
+// destructor's line would never reach DLT.
+void destroyBeforeLoggingEnds() {
+    std::unique_ptr<DiagnosticMonitor> last;
+    {
+        std::lock_guard<std::mutex> lock(dm_instance_mutex);
+        last = std::move(dm_instance);
+    }
+}
 }  // namespace
 
 std::unique_ptr<DiagnosticMonitor> dm_instance;
@@ -25,6 +39,8 @@ DiagnosticMonitor& DiagnosticMonitor::instance() {
     std::lock_guard<std::mutex> lock(dm_instance_mutex);
     if (!dm_instance) {
         dm_instance = std::make_unique<DiagnosticMonitor>(tq::com::runtime::Instance_id("479232"));
+        static const bool destroyedAtExit = std::atexit(destroyBeforeLoggingEnds) == 0;
+        static_cast<void>(destroyedAtExit);
     }
     return *dm_instance;
 }

@@ -3,7 +3,7 @@
 // receives the supervision verdicts as MonitorAction events.
 //
 // One process-wide object, created and offered by the first instance() call,
-// held by dm_instance and destroyed at process exit.
+// held by dm_instance and destroyed at process exit, before logging shuts down.
 #pragma once
 
 #include "ara/log/logging.h"

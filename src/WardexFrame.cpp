@@ -6,7 +6,15 @@
 #include "ara/log/logging.h"
 #include "ara/phm/phm_client.h"
 
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 
@@ -15,27 +23,49 @@ namespace {
 constexpr unsigned short kAliveSupervisionEntity = 25011;
 constexpr unsigned short kAliveCheckpoint = 25011;
 constexpr std::chrono::milliseconds kAlivePeriod{500};
-constexpr std::chrono::milliseconds kListenerCycle{100};
-constexpr int kCyclesPerAging = 50;
+constexpr std::chrono::milliseconds kAgingPeriod{5000};
 constexpr unsigned short kAgingPeriodMs = 5000;
 
 // The termination signals, and how many of each the handler has counted and
-// the reporter has logged.
+// reportReceivedSignals() has logged.
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGABRT};
 std::atomic<unsigned> signalsReceived[3];
 unsigned signalsReported[3];
 std::mutex reportMutex;
 static_assert(std::atomic<unsigned>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// Sleeps in short steps so that a set stop flag ends the wait early.
-void pauseUnless(const std::atomic<bool>& stop, std::chrono::milliseconds duration) {
-    constexpr std::chrono::milliseconds kStep{50};
-    const auto deadline = std::chrono::steady_clock::now() + duration;
-    for (auto now = std::chrono::steady_clock::now(); now < deadline && !stop.load();
-         now = std::chrono::steady_clock::now()) {
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStep, deadline - now));
-    }
+// The reporter's event descriptor, which the signal handler adds to. Created
+// once and never closed, so a handler never writes to a descriptor that was
+// closed or reused meanwhile; -1 until the first reporter exists.
+std::atomic<int> signalEvent{-1};
+
+int signalEventDescriptor() {
+    static const int descriptor = [] {
+        const int created = ::eventfd(0, EFD_CLOEXEC);
+        if (created < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+        signalEvent.store(created);
+        return created;
+    }();
+    return descriptor;
+}
+
+// Async-signal-safe: one write, errno left as it was.
+void wakeReporter() noexcept {
+    const int descriptor = signalEvent.load();
+    if (descriptor < 0) return;
+    const int saved = errno;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(descriptor, &one, sizeof one);
+    errno = saved;
+}
+
+std::mutex stopMutex;
+std::condition_variable stopChanged;
+
+void nameThread(std::thread& thread, const char* name) {
+    ::pthread_setname_np(thread.native_handle(), name);
 }
 
 // Runs one step of a thread body; a failure is logged, never propagated.
@@ -77,6 +107,7 @@ void signal_handler(int signal) {
         signalsReceived[i].fetch_add(1);
         application_stop.store(true);
         stopPhmAliveThread.store(true);
+        wakeReporter();
         return;
     }
 }
@@ -91,15 +122,27 @@ void reportReceivedSignals() {
     }
 }
 
+void notifyStop() {
+    // Taking the lock orders this call after a waiter's look at its flag, so
+    // the wake-up cannot fall between that look and the wait.
+    { std::lock_guard<std::mutex> lock(stopMutex); }
+    stopChanged.notify_all();
+}
+
+void waitForStop(const std::atomic<bool>& flag, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(stopMutex);
+    stopChanged.wait_for(lock, timeout, [&flag] { return flag.load(); });
+}
+
 AliveSupervisionHooks AliveSupervisionHooks::platform() {
     return {&ara::phm::make_default_checkpoint_sink,
-            [](std::chrono::milliseconds duration) { pauseUnless(stopPhmAliveThread, duration); }};
+            [](std::chrono::milliseconds duration) { waitForStop(stopPhmAliveThread, duration); }};
 }
 
 SignalListenerHooks SignalListenerHooks::monitor() {
     return {[] { norda::phm::wardex::WardexMonitor::instance().ClearApplications(); },
             [] { norda::phm::wardex::WardexMonitor::instance().ageAllApplications(kAgingPeriodMs); },
-            [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }};
+            [](std::chrono::milliseconds duration) { waitForStop(application_stop, duration); }};
 }
 
 void phm_alive_supervision() { phm_alive_supervision(AliveSupervisionHooks::platform()); }
@@ -140,7 +183,6 @@ void listenForSignal(ara::phm::PhmCallbackClient& client) {
 }
 
 void listenForSignal(ara::phm::PhmCallbackClient& client, const SignalListenerHooks& hooks) {
-    int cycles = 0;
     for (;;) {
         // The warning of a signal comes before what the signal leads to.
         reportReceivedSignals();
@@ -153,26 +195,37 @@ void listenForSignal(ara::phm::PhmCallbackClient& client, const SignalListenerHo
             ara::log::LogInfo() << "Stopping Callback Client. Terminating.";
             return;
         }
-        ++cycles;
-        hooks.pause(kListenerCycle);
-        if (cycles == kCyclesPerAging) {
-            cycles = 0;
-            guarded("signal listener", [&hooks] { hooks.ageApplications(); });
-            ara::log::LogDebug() << "Listening for signals ";
-        }
+        hooks.pause(kAgingPeriod);
+        if (application_stop.load()) continue;
+        guarded("signal listener", [&hooks] { hooks.ageApplications(); });
+        ara::log::LogDebug() << "Listening for signals ";
     }
 }
 
-SignalReporter::SignalReporter()
-    : thread_([this] {
-          while (!stop_.load()) {
-              reportReceivedSignals();
-              pauseUnless(stop_, std::chrono::milliseconds(50));
-          }
-      }) {}
+SignalReporter::SignalReporter() {
+    const int descriptor = signalEventDescriptor();
+    // Registered after InitLogging's shut-down, so it runs before it.
+    static const bool reportsAtExit = std::atexit([] { reportReceivedSignals(); }) == 0;
+    static_cast<void>(reportsAtExit);
+    thread_ = std::thread([this, descriptor] {
+        while (!stop_.load()) {
+            std::uint64_t count = 0;
+            if (::read(descriptor, &count, sizeof count) < 0 && errno != EINTR) {
+                const int error = errno;
+                ara::log::LogError() << "Termination signals can no longer be waited for:"
+                                     << std::generic_category().message(error);
+                return;
+            }
+            guarded("signal reporter", [] { reportReceivedSignals(); });
+            notifyStop();
+        }
+    });
+    nameThread(thread_, "wdx-signals");
+}
 
 SignalReporter::~SignalReporter() {
     stop_.store(true);
+    wakeReporter();
     thread_.join();
     reportReceivedSignals();
 }
@@ -185,6 +238,7 @@ FrameThreads::~FrameThreads() {
     if (!running) return;
     application_stop.store(true);
     stopPhmAliveThread.store(true);
+    notifyStop();
     try {
         client_.Stop();
     } catch (...) {
@@ -196,7 +250,10 @@ FrameThreads::~FrameThreads() {
 }
 
 void FrameThreads::start(Thread which, std::function<void()> body) {
-    threads_[static_cast<int>(which)] = std::thread(std::move(body));
+    static const char* const names[] = {"wdx-alive", "wdx-callbacks", "wdx-listener"};
+    auto& thread = threads_[static_cast<int>(which)];
+    thread = std::thread(std::move(body));
+    nameThread(thread, names[static_cast<int>(which)]);
 }
 
 void FrameThreads::join(Thread which) {

@@ -2,6 +2,11 @@
 // handler and its reporter, the alive supervision towards PHM, the callback
 // thread, the signal listener that drives healing and shutdown, and the
 // owner of these threads. main() strings them together.
+//
+// No thread polls: a termination signal wakes the reporter through an event
+// descriptor, and the reporter, once it has logged the signal, wakes every
+// thread that waits for a stop (the listener between aging passes, the alive
+// supervision between checkpoints).
 #pragma once
 
 #include "ara/phm/phm_backend.h"
@@ -14,15 +19,22 @@
 #include <thread>
 
 // Termination request handler for SIGINT, SIGTERM and SIGABRT; other numbers
-// are ignored. It only stores to lock-free atomics: the received signal is
-// counted for reportReceivedSignals(), then application_stop and
-// stopPhmAliveThread are set.
+// are ignored. It only stores to lock-free atomics and writes to the
+// reporter's event descriptor: the received signal is counted for
+// reportReceivedSignals(), then application_stop and stopPhmAliveThread are set.
 void signal_handler(int signal);
 
 // Logs "received signal: " with the number once for every termination signal
 // counted since the last call. Any normal thread may call it; a signal handler
 // must not.
 void reportReceivedSignals();
+
+// Wakes every waitForStop() so that it looks at its flag again. Called by a
+// normal thread after it set a stop flag, or after a signal handler did.
+void notifyStop();
+// Waits until the flag is set (and notifyStop() has been called) or the time
+// has passed.
+void waitForStop(const std::atomic<bool>& flag, std::chrono::milliseconds timeout);
 
 // Body of the alive-supervision thread: a checkpoint (25011, 25011) to PHM
 // every 500 ms until stopPhmAliveThread is set.
@@ -31,16 +43,15 @@ void phm_alive_supervision();
 // Body of the callback thread: runs the client until it is stopped.
 void connectCallbackClient(ara::phm::PhmCallbackClient& client);
 
-// Body of the signal-listener thread: every 100 ms checks application_stop,
-// every 50 cycles ages all applications by 5000 ms; on a stop request clears
-// the applications and stops the client.
+// Body of the signal-listener thread: ages all applications by 5000 ms every
+// 5 s; on a stop request clears the applications and stops the client.
 void listenForSignal(ara::phm::PhmCallbackClient& client);
 
 // What the alive supervision needs from outside; tests replace it.
 struct AliveSupervisionHooks {
     // The sink the PHM client reports to.
     std::function<std::shared_ptr<ara::phm::Checkpoint_sink>()> makeSink;
-    // Waits the given time; may return early once stopPhmAliveThread is set.
+    // Waits the given time; returns early once stopPhmAliveThread is set.
     std::function<void(std::chrono::milliseconds)> pause;
 
     static AliveSupervisionHooks platform();
@@ -51,14 +62,19 @@ void phm_alive_supervision(const AliveSupervisionHooks& hooks);
 struct SignalListenerHooks {
     std::function<void()> clearApplications;
     std::function<void()> ageApplications;
+    // Waits the given time; returns early once application_stop is set.
     std::function<void(std::chrono::milliseconds)> pause;
 
     static SignalListenerHooks monitor();
 };
 void listenForSignal(ara::phm::PhmCallbackClient& client, const SignalListenerHooks& hooks);
 
-// Calls reportReceivedSignals() every 50 ms on a thread of its own, and a last
-// time when it is destroyed.
+// A thread that sleeps until a termination signal arrives, logs it with
+// reportReceivedSignals() and wakes the threads waiting for a stop. It is
+// created before the signal handler is installed and destroyed as the last
+// step of main's teardown, so that a signal arriving during the teardown is
+// logged as well; one arriving after it has gone is logged at process exit,
+// before logging shuts down.
 class SignalReporter {
 public:
     SignalReporter();
@@ -83,6 +99,7 @@ public:
     FrameThreads(const FrameThreads&) = delete;
     FrameThreads& operator=(const FrameThreads&) = delete;
 
+    // Starts the thread, named for tools that list a process's threads.
     void start(Thread which, std::function<void()> body);
     // Joins the thread if it is joinable.
     void join(Thread which);

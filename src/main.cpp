@@ -11,14 +11,20 @@
 #include "tq/com/runtime/identifiers.h"
 
 #include <csignal>
+#include <cstdio>
 #include <system_error>
 
 int main(int /*argc*/, char** /*argv*/) {
+    // libdlt prints locally (DLT_LOCAL_PRINT_MODE) with stdio: each line goes
+    // out when it is complete, also into a pipe or a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ara::log::InitLogging("WDX", applicationName, ara::log::LogLevel::kVerbose,
                           ara::log::LogMode::kRemote, "");
     ara::log::Logger& mainLogger = ara::log::CreateLogger("MAIN", "main");
 
     try {
+        // Lives through the whole teardown, so that every signal is logged.
+        SignalReporter signalReporter;
         // Created before anything that communicates; destroyed last.
         rk::com::runtime::Component_singleton comComponent(false, "");
 
@@ -27,7 +33,6 @@ int main(int /*argc*/, char** /*argv*/) {
         mainLogger.LogInfo() << std::string(applicationName) + " version " + applicationVersion +
                                     " has started!";
 
-        SignalReporter signalReporter;
         std::signal(SIGINT, signal_handler);
         std::signal(SIGTERM, signal_handler);
         std::signal(SIGABRT, signal_handler);
@@ -58,6 +63,8 @@ int main(int /*argc*/, char** /*argv*/) {
 
         applicationClient.ReportApplicationState(ara::exec::ApplicationState::kShuttingdown);
         threads.join(FrameThreads::Thread::kAliveSupervision);
+        // The signal that ended the alive supervision comes before the teardown it causes.
+        reportReceivedSignals();
     } catch (const std::system_error& error) {
         ara::log::LogError() << "std::system_error in Wardex Try: " << error.what();
     } catch (const std::exception& error) {

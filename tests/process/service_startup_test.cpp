@@ -2,8 +2,7 @@
 // offered also when the configuration cannot be read, and the DTC monitor
 // announces itself before the callbacks are listened for when a reaction
 // names "DTC". The process logs to the console (libdlt's local print mode);
-// the test reads its output through a pseudo-terminal, so that it comes line
-// by line as written, and ends it with SIGTERM.
+// the test reads its output through a pipe and ends it with SIGTERM.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -36,29 +35,29 @@ const std::string data_identifier_offered =
     R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
     R"("string":"orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets"},)"
     R"("3_instance_id":{"1_id":"Instance_id","2_string":"1"}}})";
-const std::string dtc_monitor_offered =
-    R"({"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id",)"
+const std::string dtc_monitor_service =
+    R"("2_service_id":{"1_id":"Service_id",)"
     R"("string":"rk::dm::dem::DiagnosticMonitor"},"3_instance_id":{"1_id":"Instance_id","2_string":"479232"}}})";
+const std::string dtc_monitor_offered = R"({"1_incident":{"1_id":"Offer_service",)" + dtc_monitor_service;
+const std::string dtc_monitor_withdrawn = R"({"1_incident":{"1_id":"Stop_offer_service",)" + dtc_monitor_service;
 
 // One run of the wardex executable with its console output collected.
 class Wardex_process {
 public:
     Wardex_process() {
-        output_fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (output_fd_ < 0 || ::grantpt(output_fd_) != 0 || ::unlockpt(output_fd_) != 0) {
-            throw std::runtime_error("no pseudo-terminal");
-        }
-        const std::string terminal = ::ptsname(output_fd_);
+        int output[2];
+        if (::pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+        output_fd_ = output[0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, terminal.c_str(), O_WRONLY | O_NOCTTY, 0);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawn_file_actions_addclose(&actions, output_fd_);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
         ::setenv("DLT_LOCAL_PRINT_MODE", "FORCE_ON", 1);
         std::string path = WARDEX_EXECUTABLE;
         char* argv[] = {path.data(), nullptr};
         const int failed = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
+        ::close(output[1]);
         if (failed != 0) throw std::runtime_error("cannot start " + path);
     }
 
@@ -154,6 +153,9 @@ TEST(ServiceStartUp, DataIdentifierAlwaysOfferedAndDtcMonitorOnlyWhenConfigured)
     EXPECT_LT(position(out, data_identifier_offered), offered);
     EXPECT_LT(offered, announced);
     EXPECT_LT(announced, position(out, "Listening for Callbacks..."));
+    // Withdrawn and destroyed after main has returned, while logging still works.
+    EXPECT_LT(position(out, "~DataIdentifier_NumberofECUResetsSkeletonImpl"), position(out, dtc_monitor_withdrawn));
+    EXPECT_LT(position(out, dtc_monitor_withdrawn), position(out, "~DiagnosticMonitor"));
 
     // Given a configuration without "DTC"
     write_configuration("RestartApplication");

@@ -12,7 +12,6 @@ choice and a discovery port and group of this run's own.
 """
 import json
 import os
-import pty
 import random
 import re
 import signal
@@ -22,7 +21,6 @@ import subprocess
 import sys
 import threading
 import time
-import tty
 import unittest
 
 BIN_DIR = os.environ.get("WARDEX_BIN_DIR", "")
@@ -54,31 +52,6 @@ TIMEOUT = 30.0
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
 
-class TerminalStream:
-    """Lines read from the controller side of a pseudo-terminal; ends when the
-    child side is closed."""
-
-    def __init__(self, fd):
-        self.fd = fd
-
-    def __iter__(self):
-        pending = b""
-        while True:
-            try:
-                chunk = os.read(self.fd, 4096)
-            except OSError:
-                chunk = b""
-            if not chunk:
-                break
-            pending += chunk
-            *lines, pending = pending.split(b"\n")
-            for line in lines:
-                yield line + b"\n"
-        os.close(self.fd)
-        if pending:
-            yield pending
-
-
 class Output:
     """Lines of a child's stdout, each with the time it was read."""
 
@@ -90,7 +63,7 @@ class Output:
 
     def _read(self, stream):
         for raw in stream:
-            line = raw.decode("utf-8", "replace").rstrip("\n").rstrip("\r")
+            line = raw.decode("utf-8", "replace").rstrip("\n")
             with self.cond:
                 self.lines.append((time.monotonic(), line))
                 self.cond.notify_all()
@@ -127,13 +100,9 @@ class Wardex:
         os.makedirs(env["DLT_PIPE_DIR"], exist_ok=True)
         suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
         env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")
-        # libdlt prints with stdio: on a terminal every line is flushed at once.
-        controller, child = pty.openpty()
-        tty.setraw(child)
-        self.process = subprocess.Popen([WARDEX], stdout=child, stderr=child,
+        self.process = subprocess.Popen([WARDEX], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                         stdin=subprocess.DEVNULL, env=env)
-        os.close(child)
-        self.output = Output(TerminalStream(controller))
+        self.output = Output(self.process.stdout)
 
     def messages(self):
         """(time, context, level, text) of every DLT message so far."""
@@ -307,22 +276,28 @@ class WardexProcess(ProcessCase):
         self.install({"DIDs": [{"Apps": [application("App1", "App1_CB")]}]})
         platform = Platform()
         self.children.append(platform)
-        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGABRT):
+        # SIGTERM is followed at once by SIGINT, which arrives while the first
+        # one is being acted on: each is reported once, before the teardown.
+        for signums in ((signal.SIGINT,), (signal.SIGTERM, signal.SIGINT), (signal.SIGABRT,)):
             wardex = Wardex()
             self.children.append(wardex)
             self.supervising(wardex)
             sent = time.monotonic()
-            wardex.process.send_signal(signum)
+            for signum in signums:
+                wardex.process.send_signal(signum)
             code = wardex.process.wait(timeout=TIMEOUT)
             took = time.monotonic() - sent
-            print("%s: exit code %d after %.3f s" % (signal.Signals(signum).name, code, took))
+            print("%s: exit code %d after %.3f s" % ("+".join(signal.Signals(s).name for s in signums), code, took))
             self.assertEqual(code, 0)
             self.assertLess(took, 5.0)
             wardex.output.thread.join(TIMEOUT)
             texts = [(level, text) for _, _, level, text in wardex.messages()]
-            self.assertIn(("warn", "received signal:  %d" % signum), texts)
+            clearing = texts.index(("debug", "Clear Applications from Wardex MonitorList "))
             self.assertIn(("info", "Stopping Callback Client. Terminating."), texts)
-            self.assertEqual(texts.count(("warn", "received signal:  %d" % signum)), 1)
+            for signum in signums:
+                warning = ("warn", "received signal:  %d" % signum)
+                self.assertEqual(texts.count(warning), 1)
+            self.assertLess(texts.index(("warn", "received signal:  %d" % signums[0])), clearing)
         self.assertEqual(platform.count("exec state Wardex kShuttingdown"), 3)
 
     def check_failed_configuration(self, loader_error):
@@ -337,6 +312,11 @@ class WardexProcess(ProcessCase):
         self.assertIsNone(wardex.process.poll())
         self.assertEqual(wardex.stop(signal.SIGINT), 0)
         self.assertNotIn("phm subscribe", " ".join(l for _, l in platform.output.snapshot()))
+        # The signal is reported before the teardown it causes.
+        wardex.output.thread.join(TIMEOUT)
+        texts = [text for _, _, _, text in wardex.messages()]
+        self.assertEqual(texts.count("received signal:  2"), 1)
+        self.assertLess(texts.index("received signal:  2"), texts.index("~DataIdentifier_NumberofECUResetsSkeletonImpl"))
 
     def test_MissingConfigurationKeepsTheProcessAliveUntilASignal(self):
         self.check_failed_configuration(
@@ -418,8 +398,49 @@ class WardexProcess(ProcessCase):
         # Healed at the next aging pass; from then on every pass sends kPassed.
         first = dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, failed)
         dem.output.wait_for(lambda line: line == "dem monitor-action kPassed", TIMEOUT, first + 1)
+        # The monitor is withdrawn after main has returned: its StopOffer still
+        # goes out to the discovery group, and its teardown is logged.
+        group = discovery_group()
         self.assertEqual(wardex.stop(), 0)
+        self.assertIn((0x0D01, 0x0001), stop_offers(group))
+        wardex.output.thread.join(TIMEOUT)
+        self.assertIn(("WDX-", "debug", "~DiagnosticMonitor"), [m[1:] for m in wardex.messages()])
         self.assertEqual(dem.stop(), 0)
+
+
+def discovery_group():
+    """A socket that receives what is sent to this run's discovery group."""
+    with open(DEPLOYMENT) as file:
+        sd = json.load(file)["service_discovery"]
+    group = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    group.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    group.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    group.bind((sd["multicast"], sd["port"]))
+    group.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                     socket.inet_aton(sd["multicast"]) + socket.inet_aton("127.0.0.1"))
+    return group
+
+
+def stop_offers(group):
+    """(service, instance) of every StopOffer entry (an offer with TTL 0) that
+    reached the group's socket, which is then closed."""
+    group.settimeout(0.2)
+    found = []
+    while True:
+        try:
+            datagram = group.recv(65536)
+        except socket.timeout:
+            break
+        if len(datagram) < 24 or datagram[:4] != b"\xff\xff\x81\x00":
+            continue
+        length = struct.unpack(">I", datagram[20:24])[0]
+        for at in range(24, min(24 + length, len(datagram)) - 15, 16):
+            kind, service, instance, ttl = datagram[at], *struct.unpack(">HH", datagram[at + 4:at + 8]), \
+                int.from_bytes(datagram[at + 9:at + 12], "big")
+            if kind == 0x01 and ttl == 0:
+                found.append((service, instance))
+    group.close()
+    return found
 
 
 class Listener:

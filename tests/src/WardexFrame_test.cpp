@@ -2,11 +2,14 @@
 #include "WardexGlobals.h"
 
 #include "ara/log/capture.h"
+#include "ara/log/sink.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -137,14 +140,14 @@ TEST_F(Frame, AliveSupervisionRetriesItsClientAndFailedCheckpointsAfterThePause)
     EXPECT_EQ(attempts, 0);
 }
 
-// Given a listener whose sleeps return at once and are counted.
+// Given a listener whose waits return at once and are counted.
 class Listener : public Frame {
 protected:
     SignalListenerHooks hooks(std::size_t stop_after_pauses) {
         return {[this] { events_.push_back("clear"); },
                 [this] { events_.push_back("age"); },
                 [this, stop_after_pauses](std::chrono::milliseconds d) {
-                    EXPECT_EQ(d, 100ms);
+                    EXPECT_EQ(d, 5000ms);
                     events_.push_back("pause");
                     if (++pauses_ == stop_after_pauses) application_stop.store(true);
                 }};
@@ -153,19 +156,10 @@ protected:
     std::size_t pauses_ = 0;
 };
 
-TEST_F(Listener, AgesEveryFiftyCyclesAndClearsBeforeItStopsTheClient) {
+TEST_F(Listener, AgesAfterEveryFullWaitAndClearsBeforeItStopsTheClient) {
     ara::phm::PhmCallbackClient client(std::make_unique<Recording_source>(events_));
-    listenForSignal(client, hooks(120));
-
-    std::vector<std::string> expected;
-    for (int round = 0; round < 2; ++round) {
-        expected.insert(expected.end(), 50, "pause");
-        expected.push_back("age");
-    }
-    expected.insert(expected.end(), 20, "pause");
-    expected.push_back("clear");
-    expected.push_back("stop");
-    EXPECT_EQ(events_, expected);
+    listenForSignal(client, hooks(3));
+    EXPECT_EQ(events_, (std::vector<std::string>{"pause", "age", "pause", "age", "pause", "clear", "stop"}));
     EXPECT_TRUE(client.stopped());
     EXPECT_EQ(texts(LogLevel::kDebug),
               (std::vector<std::string>{"Listening for signals ", "Listening for signals ",
@@ -187,10 +181,10 @@ TEST_F(Listener, SignalBeforeTheFirstCycleIsWarnedAboutFirstAndActedOnAtOnce) {
 
 TEST_F(Listener, FailuresOfAgingAndClearingAreLoggedAndTheClientIsStillStopped) {
     ara::phm::PhmCallbackClient client(std::make_unique<Recording_source>(events_));
-    auto h = hooks(100);
+    auto h = hooks(3);
     h.ageApplications = [this] {
         events_.push_back("age");
-        if (events_.size() < 60) throw std::system_error(EIO, std::generic_category(), "aging");
+        if (events_.size() < 3) throw std::system_error(EIO, std::generic_category(), "aging");
         throw std::length_error("too long");
     };
     h.clearApplications = [] { throw 1; };
@@ -203,6 +197,61 @@ TEST_F(Listener, FailuresOfAgingAndClearingAreLoggedAndTheClientIsStillStopped) 
                   "Unexpected exception in the signal listener:  too long",
                   "Unknown exception happened in the signal listener"}));
     EXPECT_EQ(capture_.count("Listening for signals "), 2u);
+}
+
+// Given the listener and the alive supervision waiting for a stop far longer
+// than any test runs, when a termination signal arrives, the reporter logs it
+// and both threads end: nothing but the stop can have woken them.
+TEST_F(Frame, ATerminationSignalIsLoggedAndWakesEveryThreadWaitingForAStop) {
+    SignalReporter reporter;
+    const auto previous = std::signal(SIGTERM, signal_handler);
+    std::vector<std::string> events;
+    ara::phm::PhmCallbackClient client(std::make_unique<Recording_source>(events));
+    auto sink = std::make_shared<Recording_sink>();
+    std::atomic<int> waiting{0};
+    std::thread listener([&] {
+        listenForSignal(client, {[&] { events.push_back("clear"); }, [&] { events.push_back("age"); },
+                                 [&](std::chrono::milliseconds) {
+                                     ++waiting;
+                                     waitForStop(application_stop, 1h);
+                                 }});
+    });
+    std::thread alive([&] {
+        phm_alive_supervision({[&] { return sink; }, [&](std::chrono::milliseconds) {
+                                   ++waiting;
+                                   waitForStop(stopPhmAliveThread, 1h);
+                               }});
+    });
+    while (waiting.load() < 2) std::this_thread::yield();
+    std::raise(SIGTERM);
+    listener.join();
+    alive.join();
+    std::signal(SIGTERM, previous);
+    EXPECT_EQ(events, (std::vector<std::string>{"clear", "stop"}));
+    EXPECT_EQ(sink->reports, std::vector<std::string>{"Wardex 25011 25011"});
+    const auto records = capture_.records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].text(), "received signal:  15");
+    EXPECT_EQ(capture_.count("received signal:  15"), 1u);
+}
+
+// A signal that arrives after the reporter has gone (late in the teardown) is
+// still logged, once, when the process exits.
+TEST(FrameDeathTest, ASignalAfterTheReporterHasGoneIsLoggedAtExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    class Stderr_sink final : public ara::log::Sink {
+        void write(const ara::log::Logger&, const ara::log::Record& record) noexcept override {
+            std::fprintf(stderr, "[%s]\n", record.text().c_str());
+        }
+    };
+    EXPECT_EXIT(
+        {
+            ara::log::set_sinks({std::make_shared<Stderr_sink>()});
+            { SignalReporter reporter; }
+            signal_handler(SIGINT);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "^\\[received signal:  2\\]\n$");
 }
 
 TEST_F(Frame, CallbackThreadLogsWhenRunEndsWithoutAStopRequest) {
@@ -237,7 +286,7 @@ TEST_F(Frame, ThreadsLeftRunningByAnEarlyExitAreStoppedAndJoinedOthersLeaveTheFl
     {
         FrameThreads threads(client);
         threads.start(FrameThreads::Thread::kAliveSupervision, [&] {
-            while (!stopPhmAliveThread.load()) std::this_thread::sleep_for(1ms);
+            waitForStop(stopPhmAliveThread, 1h);
             ++ended;
         });
         threads.start(FrameThreads::Thread::kCallback, [&] {
@@ -245,7 +294,7 @@ TEST_F(Frame, ThreadsLeftRunningByAnEarlyExitAreStoppedAndJoinedOthersLeaveTheFl
             ++ended;
         });
         threads.start(FrameThreads::Thread::kSignalListener, [&] {
-            while (!application_stop.load()) std::this_thread::sleep_for(1ms);
+            waitForStop(application_stop, 1h);
             ++ended;
         });
     }

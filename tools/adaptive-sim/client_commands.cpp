@@ -111,6 +111,7 @@ int run_partition(const Arguments& arguments) {
 int run_bench_restart(const Arguments& arguments) {
     Arguments rest = arguments;
     const unsigned long count = take_number_option(rest, "--count", 1000);
+    const std::string samples = take_option(rest, "--samples", "");
     if (rest.size() != 2 || count == 0) throw Usage_error{"needs a callback name and an instance"};
     const std::string& name = rest[0];
     const std::string expected = "restart " + rest[1];
@@ -143,6 +144,7 @@ int run_bench_restart(const Arguments& arguments) {
             break;
         }
     }
+    if (!samples.empty()) write_samples(samples, latencies_us);
     std::sort(latencies_us.begin(), latencies_us.end());
     const auto quantile = [&latencies_us](double q) {
         const auto index = static_cast<std::size_t>(q * static_cast<double>(latencies_us.size() - 1) + 0.5);

@@ -16,8 +16,9 @@ const std::vector<Command>& commands() {
         {"partition", "<host name | -> <configuration file>",
          "write the partition host name file (- removes it) and install the configuration",
          run_partition},
-        {"bench-restart", "<callback name> <instance> [--count N]",
-         "measure failure-to-restart latency through a running platform and Wardex",
+        {"bench-restart", "<callback name> <instance> [--count N] [--samples FILE]",
+         "measure failure-to-restart latency through a running platform and Wardex; "
+         "FILE receives each latency in microseconds",
          run_bench_restart},
         {"phm-load", "<callback name>... [--rate N] [--seconds S] [--seed K]",
          "deliver N failures a second for S seconds, each under one of the names picked at random; "
@@ -28,9 +29,10 @@ const std::vector<Command>& commands() {
         {"init-monitor", "<reason>", "call InitMonitor of the DTC monitor over SOME/IP", run_init_monitor},
         {"dem-listen", "", "subscribe to the DTC monitor's verdicts and print each until SIGINT or SIGTERM",
          run_dem_listen},
-        {"diag-load", "[--clients C] [--rate N] [--init-rate M] [--seconds S]",
-         "Read from C testers at N calls a second in all and InitMonitor at M a second, for S seconds; "
-         "prints each distinct Read answer with how often it came",
+        {"diag-load", "[--clients C] [--rate N] [--init-rate M] [--seconds S] [--samples FILE]",
+         "Read from C testers at N calls a second in all (0: each as soon as the last is answered) and "
+         "InitMonitor at M a second, for S seconds; prints each distinct Read answer with how often it "
+         "came; FILE receives each Read's round trip in microseconds",
          run_diag_load},
     };
     return list;

@@ -6,6 +6,8 @@
 #include <exception>
 
 int main(int argc, char** argv) {
+    // Events are read line by line from pipes and files as they happen.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         return adaptive_sim::dispatch(adaptive_sim::Arguments(argv + 1, argv + argc));
     } catch (const std::exception& error) {

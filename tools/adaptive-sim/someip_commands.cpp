@@ -114,10 +114,15 @@ struct Load_tally {
     unsigned long calls = 0;
 };
 
-// Calls at `per_second` on a grid of due times until `end`, one call at a time.
+// Calls at `per_second` on a grid of due times until `end`, one call at a
+// time; with 0 a second, each call as soon as the last one has returned.
 template <typename Call>
 void paced(double per_second, std::chrono::steady_clock::time_point end, Call&& call) {
     const auto start = std::chrono::steady_clock::now();
+    if (per_second <= 0) {
+        while (std::chrono::steady_clock::now() < end) call();
+        return;
+    }
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / per_second));
     for (long long i = 0;; ++i) {
         const auto due = start + period * i;
@@ -135,8 +140,9 @@ int run_diag_load(const Arguments& arguments) {
     const unsigned long rate = take_number_option(rest, "--rate", 1000);
     const unsigned long init_rate = take_number_option(rest, "--init-rate", 10);
     const unsigned long seconds = take_number_option(rest, "--seconds", 10);
+    const std::string samples = take_option(rest, "--samples", "");
     if (!rest.empty()) throw Usage_error{"unexpected argument " + rest.front()};
-    if (clients == 0 || clients > 64 || rate == 0) throw Usage_error{"needs 1 to 64 clients and a rate"};
+    if (clients == 0 || clients > 64) throw Usage_error{"needs 1 to 64 clients"};
 
     // Every client is a transport of its own: its own socket and session ids.
     std::vector<std::unique_ptr<Udp_transport>> transports;
@@ -146,13 +152,16 @@ int run_diag_load(const Arguments& arguments) {
     const auto end = start + std::chrono::seconds(seconds);
 
     std::vector<Load_tally> tallies(clients + 1);
+    std::vector<std::vector<double>> round_trips_us(clients);
     std::vector<std::thread> threads;
     for (unsigned long i = 0; i < clients; ++i) {
         threads.emplace_back([&, i] {
             Load_tally& tally = tallies[i];
             paced(static_cast<double>(rate) / static_cast<double>(clients), end, [&] {
                 ++tally.calls;
+                const long long sent = monotonic_ns();
                 const auto result = call(*transports[i], kDataIdentifier, "1", 1, request);
+                if (!samples.empty()) round_trips_us[i].push_back(static_cast<double>(monotonic_ns() - sent) / 1000.0);
                 if (result.code != 0) {
                     ++tally.failed_codes[result.code];
                     return;
@@ -183,6 +192,11 @@ int run_diag_load(const Arguments& arguments) {
     }
     for (auto& thread : threads) thread.join();
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!samples.empty()) {
+        std::vector<double> all;
+        for (const auto& mine : round_trips_us) all.insert(all.end(), mine.begin(), mine.end());
+        write_samples(samples, all);
+    }
 
     Load_tally reads;
     for (unsigned long i = 0; i < clients; ++i) {

@@ -75,6 +75,10 @@ public:
         for (auto& entry : contexts_) dlt_unregister_context(entry.second.get());
         contexts_.clear();
         dlt_unregister_app_flush_buffered_logs();
+        // A connected daemon has just been given every buffered message; what
+        // is left has no daemon to go to, and waiting at exit for one to
+        // appear would only delay the end of the process.
+        dlt_set_resend_timeout_atexit(0);
     }
 
 private:
