@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 namespace rk::com::runtime {
 
@@ -18,11 +19,16 @@ std::shared_ptr<Runtime>& current_runtime() {
 
 }  // namespace
 
+std::uint32_t provided_method_threads() noexcept {
+    // One per core, two at least (a slow request never holds up all others), four at most.
+    return std::clamp<std::uint32_t>(std::thread::hardware_concurrency(), 2, 4);
+}
+
 std::shared_ptr<static_thread_pool> Thread_pool_factory::get_thread_pool(std::uint32_t pool) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& entry = pools_[pool];
     if (!entry) {
-        const std::uint32_t threads = pool == 1 ? 4 : std::clamp<std::uint32_t>(pool, 1, 16);
+        const std::uint32_t threads = pool == 1 ? provided_method_threads() : std::clamp<std::uint32_t>(pool, 1, 16);
         entry = std::make_shared<static_thread_pool>(threads);
     }
     return entry;

@@ -19,8 +19,11 @@
 namespace rk::com::runtime {
 
 // Given a pool number, yields the process's shared pool of that number.
-// Pool 1 runs provided methods (4 threads); any other number n gets a pool
+// Pool 1 runs provided methods (provided_method_threads()); any other number n gets a pool
 // of n threads (at most 16).
+// The threads of pool 1: one per core, at least 2 and at most 4.
+std::uint32_t provided_method_threads() noexcept;
+
 class Thread_pool_factory {
 public:
     std::shared_ptr<static_thread_pool> get_thread_pool(std::uint32_t pool);

@@ -13,7 +13,8 @@ std::optional<Call_table::Ticket> Call_table::add(std::uint16_t service_id, std:
     const std::uint16_t session = next_session_;
     next_session_ = session == 0xFFFF ? 1 : static_cast<std::uint16_t>(session + 1);
     if (pending_.count(session) != 0) return std::nullopt;
-    const Ticket ticket{session, next_serial_++};
+    while (!deadlines_.empty() && !waiting(deadlines_.front().ticket)) deadlines_.pop_front();
+    const Ticket ticket{session, next_serial_++, deadlines_.empty()};
     pending_.emplace(session, Pending{ticket.serial, service_id, method_id, std::move(handler)});
     deadlines_.push_back(Deadline{Clock::now() + timeout_, ticket});
     return ticket;

@@ -24,6 +24,8 @@ public:
     struct Ticket {
         std::uint16_t session;
         std::uint64_t serial;
+        // No other call was waiting: the deadline is the table's next one.
+        bool earliest{false};
     };
     // Waits for the reply to a call to be sent now; nothing when every
     // session id is still waiting (the handler is then handed back untouched).

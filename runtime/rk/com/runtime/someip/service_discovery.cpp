@@ -377,7 +377,9 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
     for (auto& [key, state] : offers_) {
         if (state.next_send > now) continue;
         add_offer_entry(due, state.offer, config_.offer_ttl);
+        const bool was_cyclic = state.cyclic;
         state.schedule_next(now, config_);
+        if (state.cyclic && !was_cyclic) join_cycle(key, now);
     }
     if (!due.entries.empty()) to_everyone(std::move(due), now, actions);
     for (auto it = learned_.begin(); it != learned_.end();) {
@@ -392,6 +394,17 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
     if (peers_.next_expiry() <= now)
         peers_.expire(now, [this](std::uint32_t ip) { return peer_is_live(ip); });
     return actions;
+}
+
+// An offer entering the cyclic phase goes out with the others already in
+// it: one message and one wake-up per cycle, however many instances.
+void Service_discovery::join_cycle(Instance_key key, Time now) {
+    for (const auto& [other, state] : offers_) {
+        if (!(other == key) && state.cyclic && state.next_send > now) {
+            offers_[key].next_send = state.next_send;
+            return;
+        }
+    }
 }
 
 Service_discovery::Time Service_discovery::next_deadline() const {

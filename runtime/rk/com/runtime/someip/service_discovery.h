@@ -158,6 +158,7 @@ private:
     void learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now, Actions& actions);
     void answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
                           sd::Message& answer, Actions& actions);
+    void join_cycle(Instance_key key, Time now);
     // The major version of a service this process may use (0xFF: any).
     std::uint8_t major_of(std::uint16_t service) const;
     void to_everyone(sd::Message message, Time now, Actions& actions);

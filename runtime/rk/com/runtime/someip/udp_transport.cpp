@@ -100,6 +100,9 @@ struct Udp_transport::Core : std::enable_shared_from_this<Udp_transport::Core> {
     const Deployment deployment;
     Poll_loop loop;
     std::shared_ptr<Udp_socket> client;
+    // Started with the first reply to hand over: a process that only
+    // provides services never needs it.
+    std::mutex delivery_mutex;
     std::shared_ptr<static_thread_pool> delivery;
     Call_table calls;
     Request_router router;
@@ -121,7 +124,6 @@ struct Udp_transport::Core : std::enable_shared_from_this<Udp_transport::Core> {
 void Udp_transport::Core::start() {
     client = std::make_shared<Udp_socket>(Udp_socket::bind(parse_address(deployment.unicast, 0)));
     if (deployment.service_discovery.enabled) start_discovery();
-    delivery = std::make_shared<static_thread_pool>(2);
     loop.watch(client->fd(), [this, socket = client] { on_readable(socket); });
     loop.start([this] { return next_deadline(); }, [this] { tick(); }, shared_from_this());
 }
@@ -266,8 +268,8 @@ void Udp_transport::Core::tick() {
 }
 
 Clock::time_point Udp_transport::Core::next_deadline() {
-    // A call made while the loop waits expires after the wait ends: every call waits as long.
-    auto due = std::min(calls.next_deadline(), Clock::now() + deployment.call_timeout);
+    // A call made while the loop waits with no call pending wakes it (send_request).
+    auto due = calls.next_deadline();
     if (discovery_on()) {
         std::lock_guard<std::mutex> lock(sd_mutex);
         due = std::min(due, discovery->next_deadline());
@@ -293,7 +295,13 @@ void Udp_transport::Core::apply(Service_discovery::Actions&& actions) {
 
 void Udp_transport::Core::deliver(Response_handler handler, std::uint8_t code,
                                   Serialized_payload payload) {
-    delivery->post([handler = std::move(handler), code, payload = std::move(payload)]() mutable {
+    std::shared_ptr<static_thread_pool> pool;
+    {
+        std::lock_guard<std::mutex> lock(delivery_mutex);
+        if (!delivery) delivery = std::make_shared<static_thread_pool>(2);
+        pool = delivery;
+    }
+    pool->post([handler = std::move(handler), code, payload = std::move(payload)]() mutable {
         handler(code, std::move(payload));
     });
 }
@@ -449,6 +457,7 @@ void Udp_transport::send_request(const Service_info& service, std::uint16_t meth
     // Every session id is still waiting for its reply.
     if (!ticket) return core_->deliver(std::move(handler), return_code::send_failed);
     header.session_id = ticket->session;
+    if (ticket->earliest) core_->loop.wake();
     std::vector<std::uint8_t> bytes;
     const auto& view = request.view();
     append_message(bytes, header, view.data(), view.size());

@@ -255,7 +255,8 @@ TEST(Component, OnlyOneLivesAtATime) {
     Component_singleton first(false, "");
     EXPECT_THROW(Component_singleton(false, ""), std::logic_error);
     EXPECT_NE(Component_singleton::get_thread_pool_factory()->get_thread_pool(1), nullptr);
-    EXPECT_EQ(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)->num_threads(), 4u);
+    EXPECT_EQ(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)->num_threads(),
+              rk::com::runtime::provided_method_threads());
 }
 
 }  // namespace

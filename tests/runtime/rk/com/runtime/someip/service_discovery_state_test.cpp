@@ -111,10 +111,22 @@ TEST(DiscoveryStateMachine, AnOfferGoesThroughInitialWaitRepetitionsAndTheCyclic
         EXPECT_EQ(sent[0].endpoints, (std::vector<sd::Endpoint>{{0x7F000001, sd::protocol_udp, 30501}}));
     }
 
+    // A second instance joins the cycle once its repetitions are over: one message for both.
+    auto did = monitor_offer();
+    did.key = Instance_key{0x0401, 0x0001};
+    did.endpoint.port = 30502;
+    discovery.offer(did, t0 + 2500ms);
+    for (const auto at : {2510ms, 2540ms, 2600ms, 2720ms}) {
+        EXPECT_EQ(decode(discovery.on_timer(t0 + at)).at(0).entries.size(), 1u) << at.count();
+    }
+    EXPECT_EQ(discovery.next_deadline(), t0 + 3220ms);
+    EXPECT_EQ(decode(discovery.on_timer(t0 + 3220ms)).at(0).entries.size(), 2u);
+
     // Withdrawn with a stop offer to everyone.
     const auto stop = decode(discovery.stop_offer(monitor, t0 + 3s));
     ASSERT_EQ(stop.size(), 1u);
     EXPECT_EQ(stop[0].entries[0].ttl, 0u);
+    discovery.stop_offer(did.key, t0 + 3s);
     EXPECT_EQ(discovery.next_deadline(), Time::max());
 }
 
