@@ -84,7 +84,8 @@ std::vector<NotificationType> readActions(const nlohmann::json& application, con
 }
 
 // "DIDs" and "Apps" are arrays, or objects whose member values are taken in
-// order; null is an empty list.
+// the JSON library's order, sorted by key (not as written: files may rely on
+// it); null is an empty list.
 const nlohmann::json& readGroup(const nlohmann::json& parent, const char* key) {
     const nlohmann::json& value = parent.at(key);
     if (!value.is_array() && !value.is_object() && !value.is_null()) {

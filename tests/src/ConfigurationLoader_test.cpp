@@ -163,18 +163,21 @@ TEST_F(ConfigurationLoader, FilesThatCannotBeReadAreLoggedWithTheLoadersTexts) {
         << texts[0];
 }
 
-TEST_F(ConfigurationLoader, NullEmptyAndObjectGroupsAreAccepted) {
+TEST_F(ConfigurationLoader, NullEmptyAndObjectGroupsAreAcceptedObjectsInSortedKeyOrder) {
     for (const std::string document :
          {R"({"DIDs": null})", R"({"DIDs": []})", R"({"DIDs": [{"Apps": []}]})", R"({"DIDs": [{"Apps": null}]})"}) {
         writeConfiguration("", document);
         EXPECT_TRUE(read()) << document;
     }
     EXPECT_TRUE(target_.applications.empty());
-    writeConfiguration("", R"({"DIDs": {"first": {"Apps": {"x": )" + app("", "X") + R"(, "y": )" +
-                               app("", "Y") + "}}}}");
+    // Members are taken in the JSON library's order (keys sorted), not as written.
+    writeConfiguration("", R"({"DIDs": {"second": {"Apps": {"y": )" + app("", "Y2") + R"(, "x": )" + app("", "X2") +
+                               R"(}}, "first": {"Apps": {"b": )" + app("", "B1") + R"(, "a": )" + app("", "A1") +
+                               "}}}}");
     EXPECT_TRUE(read());
-    ASSERT_EQ(target_.applications.size(), 2u);
-    EXPECT_EQ(target_.applications[1].appInstanceId, "Y");
+    std::vector<std::string> order;
+    for (const auto& application : target_.applications) order.push_back(application.appInstanceId);
+    EXPECT_EQ(order, (std::vector<std::string>{"A1", "B1", "X2", "Y2"}));
 }
 
 TEST_F(ConfigurationLoader, MissingKeyStopsAfterTheEarlierApplicationsAndNamesTheFirstMissingKey) {

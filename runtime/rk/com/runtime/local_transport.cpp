@@ -9,6 +9,19 @@ using tq::com::runtime::Serialized_payload;
 
 namespace {
 
+// Hands an answer to the caller on a delivery thread. Once the delivery
+// threads are gone (the transport was destroyed while the provider still
+// worked on the request) the answer is given at once in the answering thread
+// instead of being lost. That thread is never one inside send_request: a
+// provider is only ever called on a delivery thread.
+void answer(const std::weak_ptr<static_thread_pool>& delivery, const std::shared_ptr<Response_handler>& handler,
+            std::uint8_t code, const Serialized_payload& payload) {
+    if (auto pool = delivery.lock()) {
+        if (pool->post([handler, code, payload]() mutable { (*handler)(code, std::move(payload)); })) return;
+    }
+    (*handler)(code, payload);
+}
+
 // Hands a request to an instance offered here; runs on a delivery thread.
 void call_local(const std::shared_ptr<Request_handler>& target,
                 const std::weak_ptr<static_thread_pool>& delivery, std::uint16_t method_id,
@@ -16,14 +29,8 @@ void call_local(const std::shared_ptr<Request_handler>& target,
                 const std::shared_ptr<Response_handler>& handler) {
     if (!target) return (*handler)(return_code::not_available, Serialized_payload());
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    Reply_function reply = [delivery, handler, answered](std::uint8_t code,
-                                                         Serialized_payload payload) {
-        if (answered->exchange(true)) return;
-        if (auto pool = delivery.lock()) {
-            pool->post([handler, code, payload = std::move(payload)]() mutable {
-                (*handler)(code, std::move(payload));
-            });
-        }
+    Reply_function reply = [delivery, handler, answered](std::uint8_t code, Serialized_payload payload) {
+        if (!answered->exchange(true)) answer(delivery, handler, code, payload);
     };
     target->on_request(method_id, method_call_id, std::move(request), std::move(reply));
 }
@@ -109,7 +116,8 @@ void Local_transport::send_request(const Service_info& service, std::uint16_t me
     auto pending = std::make_shared<Response_handler>(std::move(handler));
     // The offer is looked up when the request is handed over, so a request
     // queued before stop_offer is answered 0xFF instead of reaching a
-    // withdrawn provider.
+    // withdrawn provider. The pool refuses tasks only once this transport is
+    // being destroyed, when no caller can be left.
     std::weak_ptr<static_thread_pool> delivery = delivery_;
     delivery_->post([offers = offers_, delivery, service, method_id, method_call_id,
                      request = std::move(request), pending]() mutable {

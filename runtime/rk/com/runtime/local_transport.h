@@ -4,9 +4,11 @@
 //
 // In-process requests are handed to the provider, and replies to the
 // caller, on this transport's own threads, never inside send_request; a
-// request for an instance offered nowhere is answered 0xFF. Events reach
-// in-process subscribers in the sending thread, in the order sent, and the
-// network's subscribers through the network transport.
+// request for an instance offered nowhere, or withdrawn before it was handed
+// over, is answered 0xFF. A reply given after this transport was destroyed
+// still reaches the caller, in the replying thread. Events reach in-process
+// subscribers in the sending thread, in the order sent, and the network's
+// subscribers through the network transport.
 #pragma once
 
 #include "rk/com/runtime/event_subscriptions.h"

@@ -2,8 +2,11 @@
 // an interface derives from it and builds its methods and events on
 // method_dispatcher() and port_link().
 //
-// Destruction does not withdraw the offer: a service withdraws it
-// (StopOfferService) in its own destructor, before its members go.
+// A service withdraws its offer (StopOfferService) in its own destructor,
+// before its members go. Destroying a skeleton that is still offered
+// withdraws it too: the provided port's destructor stops a standing offer
+// (the StopOffer goes out) but logs no Stop_offer_service incident, and the
+// dispatcher is gone by then.
 #pragma once
 
 #include "ara/com/log/incidents.h"

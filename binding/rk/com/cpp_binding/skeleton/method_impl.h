@@ -8,6 +8,10 @@
 // Every request is answered exactly once when it has a reply function: with
 // the result (0), with an application error's code and data, or with 0x80
 // and no data when decoding, the handler or the result failed otherwise.
+// The cause of a 0x80 that stands for a broken service (a result failing
+// with anything but an application error, a handler throwing something that
+// is no standard exception) is also written as a warning, once per method and
+// cause, so that it shows at the default log level without flooding it.
 #pragma once
 
 #include "rk/com/cpp_binding/application_error_exception.h"
@@ -26,6 +30,9 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -40,6 +47,30 @@ constexpr std::uint8_t request_failed = 0x80;
 // Error code of a request that came without a way to answer it.
 constexpr std::uint8_t no_reply_function = 10;
 
+// The causes of 0x80 replies a method has already warned about. Bounded, so
+// that causes that differ with every request cannot grow it without end.
+class Failure_causes {
+public:
+    // True the first time a cause is given, while fewer than the bound are known.
+    bool first(const std::string& cause) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_.size() < bound && seen_.insert(cause).second;
+    }
+
+private:
+    static constexpr std::size_t bound = 16;
+    std::mutex mutex_;
+    std::set<std::string> seen_;
+};
+
+inline void warn_failed(Failure_causes& causes, const rk::com::log::Generic_logger& logger,
+                        const Service_info& service_info, std::uint16_t method_id, const std::string& cause) {
+    if (!logger.is_enabled(ara::log::LogLevel::kWarn) || !causes.first(cause)) return;
+    logger.write("Method " + std::to_string(method_id) + " of " + service_info.service_id().to_string() + " " +
+                     service_info.instance_id().to_string() + " answered 0x80 (request failed): " + cause,
+                 ara::log::LogLevel::kWarn);
+}
+
 // Holds the handler in a base that is built before the method registers
 // with the dispatcher and destroyed only after it has unregistered, so that
 // no request ever sees the handler half-built or gone.
@@ -47,6 +78,8 @@ template <typename Handler>
 struct Handler_holder {
     explicit Handler_holder(Handler h) : handler(std::move(h)) {}
     Handler handler;
+    // Shared with result steps that may outlive the method.
+    std::shared_ptr<Failure_causes> failure_causes = std::make_shared<Failure_causes>();
 };
 
 inline void reply_failed(const Reply_function& reply) {
@@ -66,6 +99,15 @@ struct Result_step {
     std::uint16_t method_call_id;
     std::size_t expected_output_size;
     Reply_function reply;
+    std::shared_ptr<Failure_causes> failure_causes;
+
+    void failed(const std::string& cause) {
+        rk::com::log::trace(*logger,
+                            log::incidents::Method_call_request_process{service_info, method_id, method_call_id},
+                            cause);
+        warn_failed(*failure_causes, *logger, service_info, method_id, cause);
+        reply_failed(reply);
+    }
 
     void operator()(tq::com::Future<R> future) {
         namespace incidents = log::incidents;
@@ -98,18 +140,10 @@ struct Result_step {
             }
         } catch (const std::exception& error) {
             // Left unanswered the caller would only learn of it from its time-out.
-            rk::com::log::trace(
-                *logger,
-                incidents::Method_call_request_process{service_info, method_id, method_call_id},
-                std::string(error.what() != nullptr ? error.what() : ""));
-            reply_failed(reply);
+            failed(error.what() != nullptr ? error.what() : "");
             return;
         } catch (...) {
-            rk::com::log::trace(
-                *logger,
-                incidents::Method_call_request_process{service_info, method_id, method_call_id},
-                std::string("Unknown exception"));
-            reply_failed(reply);
+            failed("Unknown exception");
             return;
         }
         Method_impl_base::reply_method(
@@ -169,7 +203,7 @@ public:
                 args);
             tq::com::Future<R> future = call_handler(args, logger, port);
             future.then(method_detail::Result_step<R>{&logger, port.service_info(), M::id, method_call_id,
-                                                      M::expected_output_size, reply});
+                                                      M::expected_output_size, reply, this->failure_causes});
             handed_over = true;
         } catch (const std::exception& error) {
             rk::com::log::trace(
@@ -179,7 +213,11 @@ public:
             if (!handed_over) method_detail::reply_failed(reply);
         } catch (...) {
             // Passed on to the runtime, but the caller still gets its answer.
-            if (!handed_over) method_detail::reply_failed(reply);
+            if (!handed_over) {
+                method_detail::warn_failed(*this->failure_causes, logger, port.service_info(), M::id,
+                                           "Unknown exception");
+                method_detail::reply_failed(reply);
+            }
             throw;
         }
     }

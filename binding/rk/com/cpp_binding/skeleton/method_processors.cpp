@@ -1,19 +1,31 @@
 #include "rk/com/cpp_binding/skeleton/method_processors.h"
 
+#include "rk/com/cpp_binding/logger.h"
+
 #include <utility>
 
 namespace rk::com::cpp_binding::skeleton {
 
 std::unique_ptr<Method_processor> create_method_processor(Method_call_processing_mode mode,
-                                                          static_thread_pool& pool) {
+                                                          static_thread_pool& pool, const Service_info& service) {
     switch (static_cast<std::uint8_t>(mode)) {
         case 1: return std::make_unique<detail::Parallel_method_processor>(pool);
         case 2: return std::make_unique<detail::Sequential_method_processor>(pool);
-        default: return std::make_unique<detail::Noop_method_processor>(pool);
+        default: return std::make_unique<detail::Noop_method_processor>(pool, service);
     }
 }
 
 namespace detail {
+
+void Noop_method_processor::post(std::function<void()>&& task) {
+    task = nullptr;
+    if (warned_.exchange(true)) return;
+    const auto& logger = port_logger();
+    if (!logger.is_enabled(ara::log::LogLevel::kWarn)) return;
+    logger.write("Method call processing mode 0 drops every request of " + service_.service_id().to_string() +
+                     " " + service_.instance_id().to_string() + ": no handler runs and no reply is sent",
+                 ara::log::LogLevel::kWarn);
+}
 
 Parallel_method_processor::Parallel_method_processor(static_thread_pool& pool)
     : pool_(pool), view_(std::make_shared<Thread_pool_view>(pool)) {}

@@ -25,7 +25,8 @@ public:
     Skeleton_impl(tq::com::runtime::Instance_id instance_id, Method_call_processing_mode mode)
         : port_(tq::com::runtime::Service_id(I::id()), checked(std::move(instance_id)), I::description()),
           pool_(runtime::Component_singleton::get_thread_pool_factory()->get_thread_pool(1)),
-          dispatcher_(std::make_shared<Method_dispatcher>(port_, create_method_processor(mode, *pool_))) {}
+          dispatcher_(std::make_shared<Method_dispatcher>(
+              port_, create_method_processor(mode, *pool_, port_.service_info()))) {}
 
     // Releases the dispatcher (which waits for requests still running), the
     // field handler and the port, in that order.

@@ -6,6 +6,7 @@
 #include "rk/com/cpp_binding/skeleton/pport.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
+#include "rk/com/runtime/local_transport.h"
 
 #include "support/wait_until.h"
 
@@ -169,6 +170,37 @@ TEST(Lifetime, PortsAndDispatcherOutliveTheComponent) {
     EXPECT_EQ(code_of_call(*rport, {1}), 0);
     rport.reset();
     provider.reset();
+}
+
+// A provider that keeps the reply function of its request for later.
+class Keeping_provider final : public runtime::Request_handler {
+public:
+    void on_request(std::uint16_t, std::uint16_t, Serialized_payload, runtime::Reply_function reply) override {
+        kept.set_value(std::move(reply));
+    }
+    std::promise<runtime::Reply_function> kept;
+};
+
+TEST(LocalTransport, AReplyAfterTheTransportIsGoneStillReachesTheCallerOnce) {
+    auto transport = std::make_shared<runtime::Local_transport>();
+    auto provider = std::make_shared<Keeping_provider>();
+    const Service_info info{service_id, instance_id};
+    transport->offer(info, description, provider);
+    int calls = 0;
+    Reply_record answer{};
+    transport->send_request(info, 0, 1, bytes({1}), [&](std::uint8_t code, Serialized_payload payload) {
+        ++calls;
+        answer = {code, payload.payload(), std::this_thread::get_id()};
+    });
+    auto reply = provider->kept.get_future().get();
+    transport.reset();  // its delivery threads are joined
+
+    // Answered in the replying thread, since no delivery thread is left.
+    reply(0, bytes({2}));
+    reply(0x80, bytes({3}));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(answer.code, 0);
+    EXPECT_EQ(answer.payload, Payload_buffer{2});
 }
 
 class WithFakeTransport : public ::testing::Test {

@@ -138,7 +138,7 @@ TEST_F(Requests, ThrowingHandlerLogsTheExceptionThenTheTextAndAnswersRequestFail
     EXPECT_EQ(records[2].text(), process_text(R"({"1_string":"no table"})"));
 }
 
-TEST_F(Requests, OtherFailuresOfTheResultStillAnswerRequestFailed) {
+TEST_F(Requests, OtherFailuresOfTheResultStillAnswerRequestFailedAndWarnOncePerCause) {
     using Handler = std::function<tq::com::Future<Summary>(const Meta&)>;
     const std::vector<std::pair<Handler, const char*>> cases{
         {[](const Meta&) { return failed<Summary>(std::make_exception_ptr(std::length_error("table too long"))); },
@@ -147,20 +147,32 @@ TEST_F(Requests, OtherFailuresOfTheResultStillAnswerRequestFailed) {
         {[](const Meta&) { return failed<Summary>(std::make_exception_ptr(42)); }, nullptr},
         {[](const Meta&) -> tq::com::Future<Summary> { throw 42; }, nullptr},
     };
+    std::vector<std::string> warnings;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
         capture.clear();
         skeleton.lookup_handler = cases[i].first;
-        const auto reply = call(Calculator::Lookup::id, lookup_a_b);
-        EXPECT_EQ(reply.return_code, 0x80);
-        EXPECT_TRUE(reply.payload.empty());
+        for (int request = 0; request < 2; ++request) {
+            const auto reply = call(Calculator::Lookup::id, lookup_a_b);
+            EXPECT_EQ(reply.return_code, 0x80);
+            EXPECT_TRUE(reply.payload.empty());
+        }
         EXPECT_TRUE(incidents("Method_call_response_tx").empty());
+        for (const auto& record : capture.records()) {
+            if (record.level == LogLevel::kWarn) warnings.push_back(record.context + ": " + record.text());
+        }
         if (cases[i].second == nullptr) continue;
         const auto process = incidents("Method_call_request_process");
-        ASSERT_EQ(process.size(), 2u);
+        ASSERT_EQ(process.size(), 4u);
         EXPECT_EQ(process[1].text(), process_text(cases[i].second));
         EXPECT_TRUE(incidents("Method_call_request_exception").empty());
     }
+    // One per cause, however many requests fail for it; the result step and
+    // the handler that threw share "Unknown exception".
+    const std::string prefix = "CPRT: Method 1 of test::Calculator 7 answered 0x80 (request failed): ";
+    EXPECT_EQ(warnings, (std::vector<std::string>{prefix + "table too long",
+                                                  prefix + "std::future_error: Broken promise",
+                                                  prefix + "Unknown exception"}));
 }
 
 TEST_F(Requests, ResultCompletedLaterIsAnsweredFromTheCompletingThread) {

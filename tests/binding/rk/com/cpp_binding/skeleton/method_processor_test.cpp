@@ -1,5 +1,6 @@
 #include "rk/com/cpp_binding/skeleton/method_processors.h"
 
+#include "ara/log/capture.h"
 #include "support/wait_until.h"
 
 #include <gtest/gtest.h>
@@ -12,23 +13,38 @@
 namespace {
 
 using rk::com::static_thread_pool;
+using rk::com::cpp_binding::Service_info;
+using tq::com::runtime::Instance_id;
+using tq::com::runtime::Service_id;
 using rk::com::cpp_binding::Method_call_processing_mode;
 using rk::com::cpp_binding::skeleton::create_method_processor;
 using wardex::test::Gate;
 using wardex::test::wait_until;
 
-// Polling is not supported: that mode, and any unknown one, gets a processor
-// that drops every request.
-TEST(NoopProcessor, PollAndUnknownModesNeverRunATask) {
+// Mode 0, and any unknown mode, drops every request; the first drop of each
+// service is a warning in the port context, the later ones are silent.
+TEST(NoopProcessor, DropModesNeverRunATaskAndWarnOncePerService) {
+    ara::log::Capture capture;
     std::atomic<bool> ran{false};
-    for (auto mode : {Method_call_processing_mode::kPoll, static_cast<Method_call_processing_mode>(7)}) {
+    for (auto mode : {Method_call_processing_mode::kDropRequests, static_cast<Method_call_processing_mode>(7)}) {
         static_thread_pool pool(2);
-        auto processor = create_method_processor(mode, pool);
+        auto processor = create_method_processor(
+            mode, pool, Service_info(Service_id("test::Calculator"), Instance_id("7")));
         EXPECT_EQ(processor->processing_mode(), 0);
+        processor->post([&] { ran = true; });
         processor->post([&] { ran = true; });
         processor->wait();
     }  // the pool ran everything queued before its workers were joined
     EXPECT_FALSE(ran.load());
+    const std::string warning =
+        "Method call processing mode 0 drops every request of test::Calculator 7: no handler runs and no reply is sent";
+    const auto records = capture.records();
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        EXPECT_EQ(record.level, ara::log::LogLevel::kWarn);
+        EXPECT_EQ(record.context, "CPRT");
+        EXPECT_EQ(record.text(), warning);
+    }
 }
 
 class Processor : public ::testing::TestWithParam<Method_call_processing_mode> {
