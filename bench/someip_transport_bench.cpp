@@ -6,6 +6,7 @@
 // the reads per second of all clients together. With WARDEX_BENCH_SAMPLES naming a directory, every round trip
 // of a case is also appended to <directory>/<case>.txt (microseconds, one a line) for plots.
 #include "rk/com/runtime/someip/udp_transport.h"
+#include "private_discovery.h"
 #include "rk/com/static_thread_pool.h"
 
 #include <benchmark/benchmark.h>
@@ -57,15 +58,9 @@ int udp_socket(std::uint16_t* port) {
 // Server and client are two processes' transports, each on its own address,
 // finding each other through discovery on a port of this run's own.
 someip::Deployment deployment(const std::string& unicast) {
-    static const std::uint16_t discovery_port = [] {
-        std::uint16_t port = 0;
-        ::close(udp_socket(&port));
-        return port;
-    }();
     someip::Deployment d;
     d.unicast = unicast;
-    d.service_discovery.port = discovery_port;
-    d.service_discovery.multicast = "239.79." + std::to_string((::getpid() >> 8) & 0xFF) + "." + std::to_string(::getpid() & 0xFF);
+    d.service_discovery = test_support::private_discovery(79);
     d.service_discovery.initial_delay_min = d.service_discovery.initial_delay_max = std::chrono::milliseconds(1);
     d.client_id = 0x5744;
     d.call_timeout = std::chrono::seconds(2);

@@ -8,6 +8,7 @@
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/local_transport.h"
 #include "rk/com/runtime/someip/udp_transport.h"
+#include "support/private_discovery.h"
 
 #include <gtest/gtest.h>
 
@@ -31,24 +32,12 @@ using tq::ap::statemanager::proxy::DSAInterfaceProxy;
 
 // Each process its own address, as on two ECUs.
 someip::Deployment private_deployment(std::uint16_t client_id, const std::string& unicast) {
-    static const std::uint16_t port = [] {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t size = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        ::close(fd);
-        return ntohs(address.sin_port);
-    }();
     auto deployment = someip::default_deployment();
     deployment.client_id = client_id;
     deployment.unicast = unicast;
-    deployment.service_discovery.port = port;
-    const auto pid = static_cast<unsigned>(::getpid());
-    deployment.service_discovery.multicast =
-        "239.81." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
+    const auto sd = test_support::private_discovery(81);
+    deployment.service_discovery.port = sd.port;
+    deployment.service_discovery.multicast = sd.multicast;
     for (auto& service : deployment.services) {
         for (auto& instance : service.instances) {
             instance.address = unicast;

@@ -3,6 +3,7 @@
 // following offers, stop offers and TTLs, and events reaching a subscribing
 // transport in order.
 #include "rk/com/runtime/someip/udp_transport.h"
+#include "support/private_discovery.h"
 
 #include <gtest/gtest.h>
 
@@ -31,23 +32,9 @@ using Bytes = std::vector<std::uint8_t>;
 const char* const monitor_interface = "rk::dm::dem::DiagnosticMonitor";
 const Service_info monitor{Service_id(monitor_interface), Instance_id("479232")};
 
-// A discovery port and group nobody else uses.
+// A discovery port and group nobody else uses, with short waits.
 Service_discovery_deployment private_discovery() {
-    static const std::uint16_t port = [] {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t size = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        ::close(fd);
-        return ntohs(address.sin_port);
-    }();
-    Service_discovery_deployment sd;
-    sd.port = port;
-    const auto pid = static_cast<unsigned>(::getpid());
-    sd.multicast = "239.78." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF);
+    auto sd = test_support::private_discovery(78);
     sd.initial_delay_min = std::chrono::milliseconds(0);
     sd.initial_delay_max = std::chrono::milliseconds(5);
     sd.repetition_base_delay = std::chrono::milliseconds(10);
