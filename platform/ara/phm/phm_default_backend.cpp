@@ -57,6 +57,7 @@ public:
         std::unique_ptr<wardex::io::Line_connection> connection;
         std::size_t announced = 0;
         while (!stopped()) {
+            bool open = true;
             try {
                 if (connection == nullptr) {
                     connection = connect(announced_absence);
@@ -76,11 +77,15 @@ public:
                 if (fds[2].revents == 0) continue;
                 // One bounded chunk at a time: its failures are handled
                 // before more is read, however much PHM sends.
-                const bool open = connection->read_some();
-                while (auto line = connection->next_line()) handle_line(*line, deliver);
-                if (!open) throw std::system_error(ECONNRESET, std::generic_category(), "closed by PHM");
+                open = connection->read_some();
             } catch (const std::system_error& error) {
                 if (error.code().value() == ECANCELED) break;
+                open = false;
+            }
+            if (connection != nullptr) {
+                while (auto line = connection->next_line()) handle_line(*line, deliver);
+            }
+            if (!open) {
                 logger().LogWarn() << "Connection to PHM lost; reconnecting";
                 connection.reset();
                 announced_absence = true;
