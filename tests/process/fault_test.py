@@ -23,9 +23,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wardex_process_test as process  # noqa: E402
 from wardex_process_test import CHECKPOINT, RUN_DIR, SIM, TIMEOUT, Platform, Wardex, application  # noqa: E402
 
-# How long SIGTERM may take to end wardex, whatever its peers do (1 s; more
-# for a sanitized build).
-EXIT_BUDGET = float(os.environ.get("WARDEX_EXIT_BUDGET_S", "1"))
+# A sanitized wardex is slower, and holds freed memory in quarantine.
+SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
+# How long SIGTERM may take to end wardex, whatever its peers do.
+EXIT_BUDGET = 3.0 if SANITIZED else 1.0
 RECOVERY_FAILED = "Unexpected system_error during Recovery Action in Wardex monitor of the Wardex:  "
 
 
@@ -257,7 +258,8 @@ class Faults(process.ProcessCase):
         wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  100 ).")
         grown = resident_kb("VmHWM") - before
         print("peak RSS grew by %d kB during the burst" % grown)
-        self.assertLess(grown, 8 * 1024)
+        if not SANITIZED:
+            self.assertLess(grown, 8 * 1024)
         self.assert_ends_in_time(wardex)
 
     def test_StoppedDltDaemonHoldsUpNoShutdown(self):
