@@ -28,7 +28,8 @@ void check_exec(std::string_view line) {
     if (!message) return;
     const auto again = parse_exec_line(format(*message), error);
     if (!again || again->kind != message->kind || again->name != message->name ||
-        again->state != message->state || again->number != message->number) {
+        again->state != message->state || again->number != message->number || again->id != message->id ||
+        again->deadline_ns != message->deadline_ns) {
         __builtin_trap();
     }
 }

@@ -3,13 +3,14 @@
 #include "WardexGlobals.h"
 #include "WardexMonitor.h"
 #include "json_file_parser.h"
+#include "regular_file.h"
 
 #include "ara/log/logging.h"
 #include "wardex/paths.h"
 
 #include <cmath>
-#include <fstream>
 #include <system_error>
+#include <unordered_set>
 
 using norda::phm::wardex::NotificationType;
 
@@ -17,6 +18,8 @@ namespace {
 
 constexpr char kConfigurationBase[] = "/etc/Wardex_InitialData";
 constexpr char kHostnameFile[] = "/var/run/adaptive/hostname";
+// Only its first line is used; a longer file is not a host name file.
+constexpr std::size_t kMaxHostnameFileBytes = 4096;
 
 class MonitorTarget final : public ConfigurationTarget {
 public:
@@ -106,8 +109,15 @@ ApplicationConfiguration readApplication(const nlohmann::json& entry) {
     application.numberOfAllowedErrors = readUnsigned16(entry, "numberOfAllowedErrors", id);
     application.callbackErrorHandling = readActions(entry, "callbackErrorHandling");
     application.callbackLimitErrorHandling = readActions(entry, "callbackLimitErrorHandling");
-    for (const auto& name : readArray(entry, "callbackNames")) {
-        application.callbackNames.push_back(name.get<std::string>());
+    // A name listed twice would deliver each failure twice to the same record.
+    std::unordered_set<std::string> seen;
+    for (const auto& element : readArray(entry, "callbackNames")) {
+        auto name = element.get<std::string>();
+        if (!seen.insert(name).second) {
+            ara::log::LogWarn() << "Callback name listed twice, registered once:" << name << "of" << id;
+            continue;
+        }
+        application.callbackNames.push_back(std::move(name));
     }
     return application;
 }
@@ -119,10 +129,15 @@ bool get_hostname_of_partition(std::string& hostname) {
 }
 
 bool get_hostname_of_partition(std::string& hostname, const std::string& hostnameFile) {
-    std::ifstream file(hostnameFile);
-    if (!file.good()) return false;
-    std::string line;
-    std::getline(file, line);
+    const Regular_file file = read_regular_file(hostnameFile, kMaxHostnameFileBytes);
+    if (file.status == Regular_file::Status::kNotRegular) {
+        ara::log::LogWarn() << "Partition host name file not read: not a regular file:" << hostnameFile;
+    } else if (file.status == Regular_file::Status::kTooLarge) {
+        ara::log::LogWarn() << "Partition host name file not read: larger than" << kMaxHostnameFileBytes
+                            << "bytes:" << hostnameFile;
+    }
+    if (file.status != Regular_file::Status::kRead) return false;
+    std::string line = file.content.substr(0, file.content.find('\n'));
     // A file written with CRLF line ends names the same partition.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     hostname = std::move(line);

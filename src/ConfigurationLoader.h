@@ -30,7 +30,8 @@ public:
 };
 
 // Reads the first line of the partition host name file, without a trailing
-// carriage return. False, and hostname unchanged, when the file cannot be read.
+// carriage return. False, and hostname unchanged, when the file cannot be read,
+// is not a regular file or is larger than 4096 bytes (the last two logged).
 bool get_hostname_of_partition(std::string& hostname);
 bool get_hostname_of_partition(std::string& hostname, const std::string& hostnameFile);
 

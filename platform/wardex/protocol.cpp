@@ -29,7 +29,7 @@ bool split_last(std::string_view text, std::string_view& rest, std::string_view&
 
 template <typename T>
 bool parse_decimal(std::string_view text, T& value) {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty() || text.size() > 20) return false;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
     }
@@ -120,7 +120,49 @@ std::optional<Phm_message> parse_phm_line(std::string_view line, std::string& er
     return std::nullopt;
 }
 
-std::optional<Exec_message> parse_exec_line(std::string_view line, std::string& error) {
+namespace {
+
+bool is_request(Exec_message::Kind kind) {
+    return kind == Exec_message::Kind::kState || kind == Exec_message::Kind::kRestart ||
+           kind == Exec_message::Kind::kStop || kind == Exec_message::Kind::kResetPlatform;
+}
+
+bool is_answer(Exec_message::Kind kind) {
+    return kind == Exec_message::Kind::kOk || kind == Exec_message::Kind::kError;
+}
+
+std::optional<Exec_message> parse_plain_exec_line(std::string_view line, std::string& error);
+
+// "request <id> <deadline> <line>" or "answer <id> <line>".
+std::optional<Exec_message> parse_identified(std::string_view verb, std::string_view rest, std::string& error) {
+    const bool request = verb == "request";
+    auto [id_text, inner] = split_verb(rest);
+    std::uint32_t id = 0;
+    std::uint64_t deadline = 0;
+    if (!parse_decimal(id_text, id) || id == 0) {
+        error = std::string(verb) + " needs an identity 1...4294967295";
+        return std::nullopt;
+    }
+    if (request) {
+        const auto [deadline_text, after] = split_verb(inner);
+        if (!parse_decimal(deadline_text, deadline)) {
+            error = "request needs a deadline in nanoseconds";
+            return std::nullopt;
+        }
+        inner = after;
+    }
+    auto message = parse_plain_exec_line(inner, error);
+    if (!message) return std::nullopt;
+    if (request ? !is_request(message->kind) : !is_answer(message->kind)) {
+        error = request ? "request carries no request" : "answer carries no answer";
+        return std::nullopt;
+    }
+    message->id = id;
+    message->deadline_ns = deadline;
+    return message;
+}
+
+std::optional<Exec_message> parse_plain_exec_line(std::string_view line, std::string& error) {
     const auto [verb, rest] = split_verb(line);
     Exec_message message;
     if (verb == "restart" || verb == "stop") {
@@ -165,6 +207,14 @@ std::optional<Exec_message> parse_exec_line(std::string_view line, std::string& 
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<Exec_message> parse_exec_line(std::string_view line, std::string& error) {
+    const auto [verb, rest] = split_verb(line);
+    if (verb == "request" || verb == "answer") return parse_identified(verb, rest, error);
+    return parse_plain_exec_line(line, error);
+}
+
 std::string format(const Phm_message& message) {
     switch (message.kind) {
         case Phm_message::Kind::kSubscribe: return "subscribe " + message.name;
@@ -179,6 +229,13 @@ std::string format(const Phm_message& message) {
 }
 
 std::string format(const Exec_message& message) {
+    if (message.id != 0) {
+        Exec_message plain = message;
+        plain.id = 0;
+        const std::string id = std::to_string(message.id);
+        if (is_answer(message.kind)) return "answer " + id + " " + format(plain);
+        return "request " + id + " " + std::to_string(message.deadline_ns) + " " + format(plain);
+    }
     switch (message.kind) {
         case Exec_message::Kind::kState: return "state " + message.name + " " + message.state;
         case Exec_message::Kind::kRestart: return "restart " + message.name;

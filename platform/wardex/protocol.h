@@ -68,6 +68,12 @@ struct Exec_message {
     std::string name;   // process or instance name, state name, or error text
     std::string state;  // kRunning or kShuttingdown
     std::int32_t number = 0;  // delay ms or errno
+    // A request with an identity is written "request <id> <deadline> <line>",
+    // its answer "answer <id> <line>"; 0 for a line without one.
+    std::uint32_t id = 0;
+    // Of a request with an identity: the CLOCK_MONOTONIC time in nanoseconds
+    // after which EM no longer carries it out.
+    std::uint64_t deadline_ns = 0;
 };
 
 // Both parsers return nothing for a line that is not a message and describe

@@ -1,5 +1,6 @@
 #include "wardex/socket_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -9,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -29,10 +31,25 @@ sockaddr_un address_of(const std::string& path) {
     return address;
 }
 
+void set_non_blocking(int fd, const std::string& what) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) fail(errno, "fcntl " + what);
+}
+
 Fd stream_socket() {
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) fail(errno, "socket");
     return fd;
+}
+
+// The descriptor that cancels this thread's waits, or -1.
+thread_local int cancel_fd = -1;
+
+int poll_timeout_ms(Deadline deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    // Rounded up, so that a wait never ends just before its deadline.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 }  // namespace
@@ -47,14 +64,56 @@ void Fd::reset(int fd) noexcept {
     fd_ = fd;
 }
 
-Fd connect_unix(const std::string& path) {
+Cancel_scope::Cancel_scope(int fd) : previous_(cancel_fd) { cancel_fd = fd; }
+
+Cancel_scope::~Cancel_scope() { cancel_fd = previous_; }
+
+void throw_if_cancelled(const char* while_doing) {
+    if (cancel_fd < 0) return;
+    pollfd cancel{cancel_fd, POLLIN, 0};
+    if (::poll(&cancel, 1, 0) > 0) fail(ECANCELED, while_doing);
+}
+
+bool wait_for(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
+        const int ready = ::poll(fds, cancel_fd >= 0 ? 2 : 1, poll_timeout_ms(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            fail(errno, "poll");
+        }
+        if (cancel_fd >= 0 && fds[1].revents != 0) fail(ECANCELED, "stopped while waiting");
+        if (fds[0].revents != 0) return true;
+        if (Clock::now() >= deadline) return false;
+    }
+}
+
+Fd connect_unix(const std::string& path, Deadline deadline) {
     const auto address = address_of(path);
     Fd fd = stream_socket();
-    int result;
-    do {
-        result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) fail(errno, "connect to " + path);
+    // A listener whose backlog is full makes connect wait; the send time-out
+    // bounds that wait, in short slices so that a cancel is seen.
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    for (;;) {
+        throw_if_cancelled(("connect to " + path).c_str());
+        // At least one attempt, however close the deadline; a zero time-out
+        // would mean no limit at all.
+        const auto slice = std::clamp<Clock::duration>(deadline - Clock::now(), std::chrono::microseconds(1), kSlice);
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(slice).count();
+        timeval timeout{};
+        timeout.tv_sec = static_cast<time_t>(us / 1000000);
+        timeout.tv_usec = static_cast<suseconds_t>(us % 1000000);
+        if (::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
+            fail(errno, "setsockopt " + path);
+        }
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) fail(errno, "connect to " + path);
+        if (Clock::now() >= deadline) fail(ETIMEDOUT, "connect to " + path);
+    }
+    const timeval none{};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+    set_non_blocking(fd.get(), path);
     return fd;
 }
 
@@ -72,8 +131,7 @@ Fd listen_unix(const std::string& path, int backlog) {
     if (::chmod(path.c_str(), 0660) != 0) fail(errno, "chmod " + path);
     if (::listen(fd.get(), backlog) != 0) fail(errno, "listen " + path);
     // Accepting in a loop stops at EAGAIN instead of blocking.
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) fail(errno, "fcntl " + path);
+    set_non_blocking(fd.get(), path);
     return fd;
 }
 
@@ -128,30 +186,53 @@ void make_directories(const std::string& path) {
     }
 }
 
-Line_connection::Line_connection(Fd fd)
+Line_connection::Line_connection(Fd fd, std::size_t max_outgoing)
     : fd_(std::move(fd)),
+      max_outgoing_(max_outgoing),
       splitter_([this](std::string_view line) { lines_.emplace_back(line); },
-                [this] { ++overlong_; }) {}
-
-void Line_connection::send_line(std::string_view line) {
-    std::string data(line);
-    data += '\n';
-    write_all(fd_.get(), data);
+                [this] { ++overlong_; }) {
+    set_non_blocking(fd_.get(), "connection");
 }
 
-bool Line_connection::read_available() {
-    char buffer[4096];
+void Line_connection::send_line(std::string_view line) {
+    if (outgoing_.size() + line.size() + 1 > max_outgoing_) {
+        fail(ENOBUFS, std::to_string(outgoing_.size()) + " bytes wait for the peer");
+    }
+    outgoing_.append(line);
+    outgoing_ += '\n';
+    flush();
+}
+
+bool Line_connection::flush() {
+    while (!outgoing_.empty()) {
+        const ssize_t written = ::send(fd_.get(), outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+            fail(errno, "send");
+        }
+        outgoing_.erase(0, static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+void Line_connection::flush_until(Deadline deadline) {
+    while (!flush()) {
+        if (!wait_for(fd_.get(), POLLOUT, deadline)) fail(ETIMEDOUT, "send");
+    }
+}
+
+bool Line_connection::read_some() {
+    char buffer[kReadChunk];
     for (;;) {
         const ssize_t received = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (received > 0) {
             splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(received)));
-            if (static_cast<std::size_t>(received) < sizeof buffer) return true;
-            continue;
+            return true;
         }
         if (received == 0) return false;
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        return false;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
     }
 }
 
@@ -162,17 +243,14 @@ std::optional<std::string> Line_connection::next_line() {
     return line;
 }
 
-std::optional<std::string> Line_connection::read_line(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+std::optional<std::string> Line_connection::read_line(Deadline deadline) {
     for (;;) {
         if (auto line = next_line()) return line;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        pollfd waiting{fd_.get(), POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) fail(errno, "poll");
-        if (ready > 0 && !read_available()) {
+        const bool sending = !flush();
+        if (!wait_for(fd_.get(), static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), deadline)) {
+            return std::nullopt;
+        }
+        if (!read_some()) {
             if (auto line = next_line()) return line;
             fail(ECONNRESET, "connection closed by the peer");
         }

@@ -92,11 +92,11 @@ class Output:
 
 
 class Wardex:
-    def __init__(self, print_mode="FORCE_ON"):
+    def __init__(self, print_mode="FORCE_ON", dlt_pipe_dir=None):
         env = dict(os.environ, DLT_LOCAL_PRINT_MODE=print_mode)
-        # A private, empty FIFO directory: no DLT daemon is reachable, even
-        # when the machine runs one.
-        env["DLT_PIPE_DIR"] = os.path.join(SYSROOT, "no-dlt-daemon")
+        # By default a private, empty FIFO directory: no DLT daemon is
+        # reachable, even when the machine runs one.
+        env["DLT_PIPE_DIR"] = dlt_pipe_dir or os.path.join(SYSROOT, "no-dlt-daemon")
         os.makedirs(env["DLT_PIPE_DIR"], exist_ok=True)
         suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
         env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")

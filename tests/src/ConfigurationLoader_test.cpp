@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,6 +162,56 @@ TEST_F(ConfigurationLoader, FilesThatCannotBeReadAreLoggedWithTheLoadersTexts) {
                              "Failed to parse JSON file '" + base_ + ".json': [json.exception.parse_error.101]", 0),
               0u)
         << texts[0];
+}
+
+// A FIFO would block the start for ever, a device or a huge file would fill
+// the memory: each is refused like a file that cannot be read.
+TEST_F(ConfigurationLoader, FilesThatAreNotRegularOrTooLargeAreRefusedLikeUnreadableOnes) {
+    const std::string configuration = base_ + "Kumo.json";
+    const std::string huge_host(4097, 'K');
+    const std::string huge_document = R"({"DIDs": [], "pad": ")" + std::string(16u << 20, ' ') + "\"}";
+    struct Case {
+        std::function<void()> prepare;
+        std::string warning;  // about the host name file
+        std::string error;    // of the loader, after its prefix
+    };
+    const std::vector<Case> cases{
+        {[&] { ::mkfifo(hostnameFile_.c_str(), 0600); },
+         "Partition host name file not read: not a regular file: " + hostnameFile_,
+         "Failed to open JSON file '" + base_ + ".json'."},
+        {[&] { writeHost(huge_host); },
+         "Partition host name file not read: larger than 4096 bytes: " + hostnameFile_,
+         "Failed to open JSON file '" + base_ + ".json'."},
+        {[&] { writeHost("Kumo\n"); ::mkfifo(configuration.c_str(), 0600); }, "",
+         "Failed to open JSON file '" + configuration + "': not a regular file."},
+        {[&] { writeHost("Kumo\n"); ::symlink("/dev/zero", configuration.c_str()); }, "",
+         "Failed to open JSON file '" + configuration + "': not a regular file."},
+        {[&] { writeHost("Kumo\n"); writeConfiguration("Kumo", huge_document); }, "",
+         "Failed to open JSON file '" + configuration + "': larger than 16777216 bytes."},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        capture_.clear();
+        c.prepare();
+        EXPECT_FALSE(read()) << c.error;
+        EXPECT_EQ(logged(capture_, ara::log::LogLevel::kWarn),
+                  c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+        EXPECT_EQ(logged(capture_), std::vector<std::string>{
+                                        "Unexpected exception during reading the Wardex_InitialData.json:  " + c.error});
+    }
+}
+
+// The same name twice would count every failure twice against one budget;
+// in two applications it is two records, as before.
+TEST_F(ConfigurationLoader, ACallbackNameListedTwiceInOneApplicationIsRegisteredOnceWithAWarning) {
+    writeConfiguration("", dids(app(R"({"callbackNames": ["A_CB", "B_CB", "A_CB", "A_CB"]})", "App1") + "," +
+                                app(R"({"callbackNames": ["A_CB"]})", "App2")));
+    EXPECT_TRUE(read());
+    ASSERT_EQ(target_.applications.size(), 2u);
+    EXPECT_EQ(target_.applications[0].callbackNames, (std::vector<std::string>{"A_CB", "B_CB"}));
+    EXPECT_EQ(target_.applications[1].callbackNames, std::vector<std::string>{"A_CB"});
+    EXPECT_EQ(logged(capture_, ara::log::LogLevel::kWarn),
+              std::vector<std::string>(2, "Callback name listed twice, registered once: A_CB of App1"));
 }
 
 TEST_F(ConfigurationLoader, NullEmptyAndObjectGroupsAreAcceptedObjectsInSortedKeyOrder) {

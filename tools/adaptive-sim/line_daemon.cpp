@@ -45,7 +45,7 @@ void Line_daemon::read_peer(int fd) {
     if (found == peers_.end()) return;
     Peer& peer = *found->second;
     const unsigned overlong_before = peer.connection.overlong_lines();
-    const bool open = peer.connection.read_available();
+    const bool open = peer.connection.read_some();
     for (unsigned i = overlong_before; i < peer.connection.overlong_lines(); ++i) {
         complain("ignored a line longer than " + std::to_string(wardex::protocol::kMaxLineLength) +
                  " bytes");

@@ -1,5 +1,5 @@
-// The EM daemon connection: every request is one line on exec.sock, answered
-// by "ok" or "error <errno> <text>".
+// The EM daemon connection: every request is one line on exec.sock with an
+// identity, answered by "answer <id> ok" or "answer <id> error <errno> <text>".
 #include "ara/exec/exec_backend.h"
 
 #include "ara/log/logging.h"
@@ -7,7 +7,9 @@
 #include "wardex/protocol.h"
 #include "wardex/socket_io.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 
@@ -39,7 +41,7 @@ public:
             message.kind = Exec_message::Kind::kState;
             message.name = process_name_.empty() ? own_process_name() : process_name_;
             message.state = state == ApplicationState::kRunning ? "kRunning" : "kShuttingdown";
-            request(message);
+            request(message, std::min(timeout_, kStateReportTimeout));
         } catch (const std::exception& error) {
             logger().LogWarn() << "Execution state not reported:" << error.what();
         } catch (...) {
@@ -48,11 +50,11 @@ public:
     }
 
     void restart_instance(const std::string& instance) override {
-        request(instance_message(Exec_message::Kind::kRestart, instance));
+        request(instance_message(Exec_message::Kind::kRestart, instance), timeout_);
     }
 
     void stop_instance(const std::string& instance) override {
-        request(instance_message(Exec_message::Kind::kStop, instance));
+        request(instance_message(Exec_message::Kind::kStop, instance), timeout_);
     }
 
     void reset_platform(int delay_ms) override {
@@ -62,10 +64,14 @@ public:
         Exec_message message;
         message.kind = Exec_message::Kind::kResetPlatform;
         message.number = delay_ms;
-        request(message);
+        request(message, timeout_);
     }
 
 private:
+    // The shutdown report is the last thing the process waits for; a stalled
+    // EM must not hold up the exit.
+    static constexpr std::chrono::milliseconds kStateReportTimeout{250};
+
     static Exec_message instance_message(Exec_message::Kind kind, const std::string& instance) {
         if (!wardex::protocol::valid_name(instance)) {
             throw std::system_error(EINVAL, std::generic_category(),
@@ -78,54 +84,87 @@ private:
         return message;
     }
 
-    void request(const Exec_message& message) {
+    // Connecting, sending and waiting for the answer all end at one deadline.
+    // The request carries an identity and that deadline: EM does not carry
+    // it out any more once the client has given up on it, and an answer that
+    // comes late (or was never asked for) is recognised and dropped.
+    void request(Exec_message message, std::chrono::milliseconds timeout) {
         if (!wardex::protocol::valid_name(message.name) && message.kind == Exec_message::Kind::kState) {
             throw std::system_error(EINVAL, std::generic_category(), "process name cannot be sent");
         }
-        const std::string line = wardex::protocol::format(message);
+        const std::string what = wardex::protocol::format(message);
+        // A thread that is being stopped asks for nothing new.
+        wardex::io::throw_if_cancelled((what + " not sent: stopping").c_str());
+        const auto deadline = wardex::io::Clock::now() + timeout;
         std::lock_guard<std::mutex> lock(mutex_);
-        send_locked(line);
-        std::optional<std::string> reply;
-        try {
-            reply = connection_->read_line(timeout_);
-        } catch (const std::system_error&) {
-            connection_.reset();
-            throw;
-        }
-        if (!reply) {
-            // A late answer would be taken for the next request's.
-            connection_.reset();
-            throw std::system_error(ETIMEDOUT, std::generic_category(), "no answer from execution management");
-        }
-        std::string error;
-        const auto answer = wardex::protocol::parse_exec_line(*reply, error);
-        if (answer && answer->kind == Exec_message::Kind::kOk) return;
-        if (answer && answer->kind == Exec_message::Kind::kError) {
-            throw std::system_error(answer->number, std::generic_category(),
-                                    "execution management refused " + line + ": " + answer->name);
-        }
-        logger().LogWarn() << "Ignored line from EM:" << wardex::protocol::printable(*reply)
-                           << (answer ? std::string("unexpected message") : error);
-        connection_.reset();
-        throw std::system_error(EPROTO, std::generic_category(), "unexpected answer from execution management");
+        if (++last_id_ == 0) ++last_id_;
+        message.id = last_id_;
+        message.deadline_ns = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count());
+        send_locked(wardex::protocol::format(message), deadline);
+        await_answer_locked(message.id, what, deadline);
     }
 
     // A connection that the daemon closed (it restarted) fails on the first
     // write; the request then goes once over a fresh connection. A request
-    // that was written is never sent twice.
-    void send_locked(const std::string& line) {
+    // that was written is never sent twice, and one written in part is cut
+    // off with its connection, so EM never reads it whole.
+    void send_locked(const std::string& line, wardex::io::Deadline deadline) {
         for (int attempt = 0;; ++attempt) {
             const bool fresh = connection_ == nullptr;
-            if (fresh) {
-                connection_ = std::make_unique<wardex::io::Line_connection>(wardex::io::connect_unix(path_));
-            }
             try {
+                if (fresh) {
+                    connection_ = std::make_unique<wardex::io::Line_connection>(
+                        wardex::io::connect_unix(path_, deadline));
+                }
                 connection_->send_line(line);
+                connection_->flush_until(deadline);
                 return;
-            } catch (const std::system_error&) {
+            } catch (const std::system_error& error) {
                 connection_.reset();
-                if (fresh || attempt == 1) throw;
+                const int code = error.code().value();
+                if (fresh || attempt == 1 || (code != EPIPE && code != ECONNRESET)) throw;
             }
+        }
+    }
+
+    void await_answer_locked(std::uint32_t id, const std::string& what, wardex::io::Deadline deadline) {
+        for (;;) {
+            std::optional<std::string> line;
+            try {
+                line = connection_->read_line(deadline);
+            } catch (const std::system_error& error) {
+                // The answer to a request given up on is dropped when it comes.
+                if (error.code().value() == ECANCELED) {
+                    throw std::system_error(ECANCELED, std::generic_category(),
+                                            "stopped while waiting for the answer to " + what);
+                }
+                connection_.reset();
+                throw;
+            }
+            if (!line) {
+                throw std::system_error(ETIMEDOUT, std::generic_category(),
+                                        "no answer from execution management to " + what);
+            }
+            std::string error;
+            const auto answer = wardex::protocol::parse_exec_line(*line, error);
+            std::string ignored;
+            if (!answer) {
+                ignored = error;
+            } else if (answer->kind != Exec_message::Kind::kOk && answer->kind != Exec_message::Kind::kError) {
+                ignored = "not an answer";
+            } else if (answer->id == 0) {
+                ignored = "answer without identity";
+            } else if (answer->id != id) {
+                ignored = answer->id < id ? "late answer" : "unsolicited answer";
+            }
+            if (!ignored.empty()) {
+                logger().LogWarn() << "Ignored line from EM:" << wardex::protocol::printable(*line) << ignored;
+                continue;
+            }
+            if (answer->kind == Exec_message::Kind::kOk) return;
+            throw std::system_error(answer->number, std::generic_category(),
+                                    "execution management refused " + what + ": " + answer->name);
         }
     }
 
@@ -134,6 +173,7 @@ private:
     const std::chrono::milliseconds timeout_;
     std::mutex mutex_;
     std::unique_ptr<wardex::io::Line_connection> connection_;
+    std::uint32_t last_id_ = 0;
 };
 
 }  // namespace

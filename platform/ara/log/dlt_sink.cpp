@@ -74,10 +74,13 @@ public:
         open_ = false;
         for (auto& entry : contexts_) dlt_unregister_context(entry.second.get());
         contexts_.clear();
-        dlt_unregister_app_flush_buffered_logs();
-        // A connected daemon has just been given every buffered message; what
-        // is left has no daemon to go to, and waiting at exit for one to
-        // appear would only delay the end of the process.
+        // libdlt's dlt_unregister_app_flush_buffered_logs retries until the
+        // daemon has taken every buffered message, and spins for ever when
+        // the daemon is stopped. This flush ends at the short at-exit resend
+        // time-out; what the daemon has not taken by then is lost.
+        dlt_user_atexit_blow_out_user_buffer();
+        dlt_unregister_app();
+        // Nothing is left for libdlt's own exit handler to wait for.
         dlt_set_resend_timeout_atexit(0);
     }
 

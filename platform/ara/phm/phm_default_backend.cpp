@@ -7,6 +7,7 @@
 #include "wardex/protocol.h"
 #include "wardex/socket_io.h"
 
+#include <cerrno>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -26,6 +27,9 @@ const ara::log::Logger& logger() {
 
 std::string default_socket_path() { return wardex::paths::run_dir() + "/phm.sock"; }
 
+// The connection is the Run thread's own: Stop() and subscribe() only set
+// state under the mutex and wake the thread, and the thread never waits with
+// the mutex held, so neither of them can be held up by a PHM that stalls.
 class Socket_failure_source final : public Failure_source {
 public:
     Socket_failure_source(std::string path, std::chrono::milliseconds retry)
@@ -34,60 +38,120 @@ public:
     void subscribe(const std::string& name) override {
         std::lock_guard<std::mutex> lock(mutex_);
         names_.push_back(name);
-        if (connection_ == nullptr) return;
-        try {
-            connection_->send_line(wardex::protocol::format(subscribe_message(name)));
-        } catch (const std::system_error&) {
-            // The run loop notices the broken connection and subscribes again.
-        }
+        if (added_ != nullptr) added_->notify();
     }
 
     void run(const std::function<void(const std::string&)>& deliver) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopped_) return;
-            if (wakeup_ == nullptr) wakeup_ = std::make_unique<wardex::io::Wakeup>();
+            if (stop_ == nullptr) {
+                stop_ = std::make_unique<wardex::io::Wakeup>();
+                added_ = std::make_unique<wardex::io::Wakeup>();
+            }
         }
+        // stop_ stays readable once stop() has notified it: it ends the waits
+        // of this thread, those of the callbacks it delivers to included.
+        wardex::io::Cancel_scope cancel(stop_->fd());
         bool announced_absence = false;
-        for (;;) {
-            wardex::io::Line_connection* connection;
-            int wake_fd;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stopped_) break;
-                if (connection_ == nullptr && !connect_locked(announced_absence)) {
-                    wake_fd = wakeup_->fd();
-                    connection = nullptr;
-                } else {
-                    wake_fd = wakeup_->fd();
-                    connection = connection_.get();
+        std::unique_ptr<wardex::io::Line_connection> connection;
+        std::size_t announced = 0;
+        while (!stopped()) {
+            bool open = true;
+            try {
+                if (connection == nullptr) {
+                    connection = connect(announced_absence);
+                    announced = 0;
+                    if (connection == nullptr) {
+                        pollfd stop[1] = {{stop_->fd(), POLLIN, 0}};
+                        wait(stop, 1, static_cast<int>(retry_.count()));
+                        continue;
+                    }
                 }
+                announce(*connection, announced);
+                pollfd fds[3] = {{stop_->fd(), POLLIN, 0},
+                                 {added_->fd(), POLLIN, 0},
+                                 {connection->fd(), waiting_events(*connection, announced), 0}};
+                wait(fds, 3, -1);
+                if (fds[1].revents != 0) added_->drain();
+                if (fds[2].revents == 0) continue;
+                // One bounded chunk at a time: its failures are handled
+                // before more is read, however much PHM sends.
+                open = connection->read_some();
+            } catch (const std::system_error& error) {
+                if (error.code().value() == ECANCELED) break;
+                open = false;
             }
-            if (connection == nullptr) {
-                wait_readable(wake_fd, -1, static_cast<int>(retry_.count()));
-                continue;
+            if (connection != nullptr) {
+                while (auto line = connection->next_line()) handle_line(*line, deliver);
             }
-            if (!wait_readable(wake_fd, connection->fd(), -1)) continue;
-            const bool open = connection->read_available();
-            while (auto line = connection->next_line()) handle_line(*line, deliver);
             if (!open) {
                 logger().LogWarn() << "Connection to PHM lost; reconnecting";
-                std::lock_guard<std::mutex> lock(mutex_);
-                connection_.reset();
+                connection.reset();
                 announced_absence = true;
             }
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        connection_.reset();
     }
 
     void stop() override {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
-        if (wakeup_ != nullptr) wakeup_->notify();
+        if (stop_ != nullptr) stop_->notify();
     }
 
 private:
+    static constexpr std::chrono::seconds kConnectTimeout{1};
+
+    bool stopped() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return stopped_;
+    }
+
+    std::unique_ptr<wardex::io::Line_connection> connect(bool& announced_absence) {
+        try {
+            auto connection = std::make_unique<wardex::io::Line_connection>(
+                wardex::io::connect_unix(path_, kConnectTimeout));
+            if (announced_absence) logger().LogInfo() << "Connected to PHM";
+            announced_absence = false;
+            return connection;
+        } catch (const std::system_error& error) {
+            if (error.code().value() == ECANCELED) throw;
+            if (!announced_absence) {
+                logger().LogWarn() << "PHM is not reachable, waiting for it:" << error.what();
+                announced_absence = true;
+            }
+            return nullptr;
+        }
+    }
+
+    // Queues the subscriptions not yet sent on this connection, as far as
+    // the outgoing queue takes them; the rest follow as PHM reads.
+    void announce(wardex::io::Line_connection& connection, std::size_t& announced) {
+        for (;;) {
+            std::string name;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (announced == names_.size()) break;
+                name = names_[announced];
+            }
+            const std::string line = wardex::protocol::format(subscribe_message(name));
+            if (connection.waiting() + line.size() + 1 > wardex::io::Line_connection::kDefaultMaxOutgoing) break;
+            ++announced;
+            if (!wardex::protocol::valid_name(name)) {
+                logger().LogWarn() << "Callback name not announced to PHM:" << wardex::protocol::printable(name);
+                continue;
+            }
+            connection.send_line(line);
+        }
+        connection.flush();
+    }
+
+    short waiting_events(const wardex::io::Line_connection& connection, std::size_t announced) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool sending = connection.waiting() != 0 || announced != names_.size();
+        return static_cast<short>(POLLIN | (sending ? POLLOUT : 0));
+    }
+
     static Phm_message subscribe_message(const std::string& name) {
         Phm_message message;
         message.kind = Phm_message::Kind::kSubscribe;
@@ -95,38 +159,12 @@ private:
         return message;
     }
 
-    bool connect_locked(bool& announced_absence) {
-        try {
-            auto connection =
-                std::make_unique<wardex::io::Line_connection>(wardex::io::connect_unix(path_));
-            for (const auto& name : names_) {
-                if (!wardex::protocol::valid_name(name)) {
-                    logger().LogWarn() << "Callback name not announced to PHM:"
-                                       << wardex::protocol::printable(name);
-                    continue;
-                }
-                connection->send_line(wardex::protocol::format(subscribe_message(name)));
-            }
-            connection_ = std::move(connection);
-            if (announced_absence) logger().LogInfo() << "Connected to PHM";
-            announced_absence = false;
-            return true;
-        } catch (const std::system_error& error) {
-            if (!announced_absence) {
-                logger().LogWarn() << "PHM is not reachable, waiting for it:" << error.what();
-                announced_absence = true;
-            }
-            return false;
-        }
-    }
-
-    // Waits until the wake-up or the connection is readable, or the timeout
-    // ends; true when the connection is readable.
-    static bool wait_readable(int wake_fd, int connection_fd, int timeout_ms) {
-        pollfd fds[2] = {{wake_fd, POLLIN, 0}, {connection_fd, POLLIN, 0}};
-        const int ready = ::poll(fds, connection_fd >= 0 ? 2 : 1, timeout_ms);
-        if (ready <= 0) return false;
-        return connection_fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    // Waits until one of fds is ready or the timeout ends; ECANCELED once
+    // stop() was called.
+    static void wait(pollfd* fds, nfds_t count, int timeout_ms) {
+        const int ready = ::poll(fds, count, timeout_ms);
+        if (ready < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "poll");
+        wardex::io::throw_if_cancelled("PHM client stopped");
     }
 
     static void handle_line(const std::string& line,
@@ -145,11 +183,14 @@ private:
     const std::chrono::milliseconds retry_;
     std::mutex mutex_;
     std::vector<std::string> names_;
-    std::unique_ptr<wardex::io::Line_connection> connection_;
-    std::unique_ptr<wardex::io::Wakeup> wakeup_;
+    std::unique_ptr<wardex::io::Wakeup> stop_;
+    std::unique_ptr<wardex::io::Wakeup> added_;
     bool stopped_ = false;
 };
 
+// Checkpoints never wait for PHM: each one is queued on the connection and
+// sent as far as the socket takes it. A PHM that takes nothing fills the
+// small queue, and the checkpoint after that fails.
 class Socket_checkpoint_sink final : public Checkpoint_sink {
 public:
     explicit Socket_checkpoint_sink(std::string path) : path_(std::move(path)) {}
@@ -165,19 +206,24 @@ public:
         message.name = client_name;
         message.supervision_entity = supervision_entity;
         message.checkpoint_id = checkpoint_id;
-        const std::string line = wardex::protocol::format(message) + "\n";
+        const std::string line = wardex::protocol::format(message);
 
         std::lock_guard<std::mutex> lock(mutex_);
         // A connection that the daemon closed (it restarted) fails on the
         // first write; one fresh connection is tried before giving up.
         for (int attempt = 0;; ++attempt) {
+            const bool fresh = connection_ == nullptr;
             try {
-                if (!fd_) fd_ = wardex::io::connect_unix(path_);
-                wardex::io::write_all(fd_.get(), line);
+                if (fresh) {
+                    connection_ = std::make_unique<wardex::io::Line_connection>(
+                        wardex::io::connect_unix(path_, kConnectTimeout), kMaxWaiting);
+                }
+                connection_->send_line(line);
                 return;
             } catch (const std::system_error& error) {
-                fd_.reset();
-                if (attempt == 1) {
+                connection_.reset();
+                const int code = error.code().value();
+                if (fresh || attempt == 1 || (code != EPIPE && code != ECONNRESET)) {
                     throw std::runtime_error(std::string("PHM is not reachable: ") + error.what());
                 }
             }
@@ -185,9 +231,12 @@ public:
     }
 
 private:
+    static constexpr std::chrono::milliseconds kConnectTimeout{100};
+    static constexpr std::size_t kMaxWaiting = 4096;
+
     const std::string path_;
     std::mutex mutex_;
-    wardex::io::Fd fd_;
+    std::unique_ptr<wardex::io::Line_connection> connection_;
 };
 
 }  // namespace

@@ -92,7 +92,7 @@ private:
         auto found = connections_.find(fd);
         if (found == connections_.end()) return;
         auto& connection = *found->second;
-        const bool open = connection.read_available();
+        const bool open = connection.read_some();
         while (auto line = connection.next_line()) {
             lines_.push_back(*line);
             changed_.notify_all();

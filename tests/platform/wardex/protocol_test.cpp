@@ -43,7 +43,9 @@ TEST(PlatformLines, ReadEveryMessageAndWriteItBackUnchanged) {
         EXPECT_EQ(format(*message), line);
     }
     for (const char* line : {"state Wardex kRunning", "state Wardex kShuttingdown", "restart App1", "stop App 2",
-                             "reset-platform 5000", "ok", "watch", "error 1 not allowed", "error 111 "}) {
+                             "reset-platform 5000", "ok", "watch", "error 1 not allowed", "error 111 ",
+                             "request 7 18446744073709551615 restart App 1", "request 1 0 state Wardex kRunning",
+                             "answer 7 ok", "answer 4294967295 error 62 request expired"}) {
         const auto message = parse_exec_line(line, error);
         ASSERT_TRUE(message) << line << ": " << error;
         EXPECT_EQ(format(*message), line);
@@ -57,6 +59,12 @@ TEST(PlatformLines, ReadEveryMessageAndWriteItBackUnchanged) {
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->number, 13);
     EXPECT_EQ(refused->name, "permission denied");
+    const auto identified = parse_exec_line("request 12 345 stop App 2", error);
+    ASSERT_TRUE(identified);
+    EXPECT_EQ(identified->kind, Exec_message::Kind::kStop);
+    EXPECT_EQ(identified->name, "App 2");
+    EXPECT_EQ(identified->id, 12u);
+    EXPECT_EQ(identified->deadline_ns, 345u);
 }
 
 TEST(PlatformLines, RejectMalformedLinesWithAReason) {
@@ -71,7 +79,9 @@ TEST(PlatformLines, RejectMalformedLinesWithAReason) {
     }
     for (const char* line : {"state Wardex kStarting", "state kRunning", "restart", "stop ", "reset-platform",
                              "reset-platform -1", "reset-platform 2147483648", "error 0 zero", "error 4096 big",
-                             "error x y", "ok ", "okay"}) {
+                             "error x y", "ok ", "okay", "request 0 1 restart A", "request 1 restart A",
+                             "request 1 2 ok", "request 1 2 watch", "request 1 2 request 3 4 restart A",
+                             "answer 1 restart A", "answer 4294967296 ok", "answer ok", "answer 1 2 ok"}) {
         std::string error;
         EXPECT_FALSE(parse_exec_line(line, error)) << line;
     }

@@ -59,6 +59,8 @@ private:
 
 class PhmSocketBackend : public ::testing::Test {
 protected:
+    // A test that listens by itself leaves its socket file behind.
+    ~PhmSocketBackend() override { ::unlink(path_.c_str()); }
     const std::string path_ = wardex::testing::private_socket("phm");
     const std::string absent_ =
         "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory";
@@ -129,6 +131,26 @@ TEST_F(PhmSocketBackend, StopEndsRunWhileConnectedOrWaitingForTheDaemonAndIsStic
     EXPECT_TRUE(again.wait_for_return());
 }
 
+// A PHM that accepts but never reads: the subscriptions stay queued, the
+// failures it sends are still delivered, and Stop() ends Run at once.
+TEST_F(PhmSocketBackend, PhmThatTakesNothingHoldsUpNeitherFailuresNorStop) {
+    const auto listening = wardex::io::listen_unix(path_);
+    auto source = make_socket_failure_source(path_, 20ms);
+    for (int i = 0; i < 2000; ++i) source->subscribe(std::string(500, 'n') + std::to_string(i));
+    source->subscribe("CB1");
+    Running_source running(*source);
+    wardex::io::Fd phm;
+    for (int i = 0; i < 500 && !phm; ++i) {
+        std::this_thread::sleep_for(10ms);
+        phm = wardex::io::accept_connection(listening.get());
+    }
+    ASSERT_TRUE(phm);
+    wardex::io::write_all(phm.get(), "failure CB1\n");
+    ASSERT_TRUE(running.wait_for_delivered(1));
+    source->stop();
+    EXPECT_TRUE(running.wait_for_return());
+}
+
 TEST_F(PhmSocketBackend, CallbackClientStoppedBeforeRunReturnsAtOnce) {
     PhmCallbackClient client(make_socket_failure_source(path_, std::chrono::hours(1)));
     client.Stop();
@@ -148,6 +170,28 @@ TEST_F(PhmSocketBackend, CheckpointIsOneLineAndSurvivesADaemonRestart) {
     sink->checkpoint("Wardex", 1, 65535);
     ASSERT_TRUE(restarted.wait_for_lines(1));
     EXPECT_EQ(restarted.lines(), std::vector<std::string>{"checkpoint Wardex 1 65535"});
+}
+
+// Checkpoints to a PHM that never reads pile up only in a small queue; once
+// it is full the checkpoint fails instead of waiting, and the next one goes
+// over a fresh connection.
+TEST_F(PhmSocketBackend, CheckpointToAPhmThatTakesNothingFailsInsteadOfWaiting) {
+    const auto listening = wardex::io::listen_unix(path_);
+    auto sink = make_socket_checkpoint_sink(path_);
+    std::string failure;
+    for (int i = 0; i < 1000000 && failure.empty(); ++i) {
+        try {
+            sink->checkpoint("Wardex", 25011, 25011);
+        } catch (const std::runtime_error& error) {
+            failure = error.what();
+        }
+    }
+    EXPECT_EQ(failure.rfind("PHM is not reachable: ", 0), 0u) << failure;
+    EXPECT_NE(failure.find(std::generic_category().message(ENOBUFS)), std::string::npos) << failure;
+    sink->checkpoint("Wardex", 25011, 25011);
+    int connections = 0;
+    while (wardex::io::accept_connection(listening.get())) ++connections;
+    EXPECT_EQ(connections, 2);
 }
 
 TEST_F(PhmSocketBackend, CheckpointWithoutDaemonRaisesRuntimeError) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 namespace rk::com::runtime::someip {
@@ -17,15 +18,20 @@ namespace {
 // its own offer does not wait for itself.
 thread_local const void* current_offer = nullptr;
 
-void send_reply(const Udp_socket& endpoint, Address peer, Header header, std::uint8_t type,
-                std::uint8_t code, const std::uint8_t* payload, std::size_t size) {
+// Sends one reply: 0, or the errno that kept it from being sent.
+int send_reply_datagram(const Udp_socket& endpoint, Address peer, Header header, std::uint8_t type,
+                        std::uint8_t code, const std::uint8_t* payload, std::size_t size) {
     header.message_type = type;
     header.return_code = code;
     header.protocol_version = protocol_version;
     std::vector<std::uint8_t> bytes;
     append_message(bytes, header, payload, size);
-    if (!endpoint.send_to(bytes.data(), bytes.size(), peer)) {
-        const int error = errno;
+    return endpoint.send_to(bytes.data(), bytes.size(), peer) ? 0 : errno;
+}
+
+void send_reply(const Udp_socket& endpoint, Address peer, const Header& header, std::uint8_t type,
+                std::uint8_t code, const std::uint8_t* payload, std::size_t size) {
+    if (const int error = send_reply_datagram(endpoint, peer, header, type, code, payload, size)) {
         runtime_logger().LogWarn()
             << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
     }
@@ -130,9 +136,20 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
             if (answered->exchange(true)) return;
             const auto wire = to_wire_reply(code);
             const auto& view = payload.view();
-            send_reply(*endpoint, peer, header, wire.message_type, wire.return_code,
-                       wire.with_payload ? view.data() : nullptr,
-                       wire.with_payload ? view.size() : 0);
+            const int error = send_reply_datagram(
+                *endpoint, peer, header, wire.message_type, wire.return_code,
+                wire.with_payload ? view.data() : nullptr, wire.with_payload ? view.size() : 0);
+            if (error == 0) return;
+            if (error != EMSGSIZE || !wire.with_payload) {
+                runtime_logger().LogWarn()
+                    << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
+                return;
+            }
+            // The caller learns that the request failed instead of waiting for its time-out.
+            runtime_logger().LogWarn()
+                << "SOME/IP reply to" << to_text(peer) << "too large for one datagram with"
+                << static_cast<std::uint64_t>(view.size()) << "bytes of payload; answered E_NOT_OK";
+            send_reply(*endpoint, peer, header, message_type::error, wire_code::not_ok, nullptr, 0);
         };
     }
     Serialized_payload request(Serialized_payload::someip,

@@ -5,6 +5,7 @@
 // on a port the system picks, so these tests can run beside anything.
 #include "rk/com/runtime/someip/udp_transport.h"
 
+#include "ara/log/capture.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/local_transport.h"
 #include "rk/com/someip/message.h"
@@ -268,6 +269,23 @@ TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {
         const Bytes payload(c.request.begin() + 1, c.request.end());
         EXPECT_EQ(*reply, message(0x0401, 0x0000, session++, c.type, payload, 1, 1, 0x1001, c.code));
     }
+}
+
+// The tester gets an error at once instead of waiting for its time-out.
+TEST(UdpTransportReplies, AResultTooLargeForOneDatagramIsAnsweredWithNotOkAndLoggedOnce) {
+    Udp_transport server{test_deployment(0)};
+    server.offer(did, {0, 2}, std::make_shared<Scripted_provider>([](std::uint16_t, const Bytes&, Reply_function& reply) {
+        reply(0, payload_of(Bytes(65536, 0xAB)));
+    }));
+    ara::log::Capture capture;
+    Raw_peer tester;
+    tester.send_to(*server.bound_port(did), message(0x0401, 0x0001, 7, 0x00, {0, 0, 0, 0}));
+    const auto reply = tester.receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, message(0x0401, 0x0001, 7, 0x81, {}, 1, 1, 0x1001, 0x01));
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"SOME/IP reply to 127.0.0.1:" + std::to_string(tester.port()) +
+                                                        " too large for one datagram with 65536 bytes of payload; "
+                                                        "answered E_NOT_OK"});
 }
 
 class Calling : public ::testing::Test {
