@@ -333,20 +333,59 @@ TEST(HexText, DecodesIdentifiersAsWritten) {
     for (const auto& [input, bytes] : examples) EXPECT_EQ(string_to_hex(input), bytes) << input;
 }
 
+// --- the record's operations entered on their own
+
+using Record = Monitor_test;
+
+TEST_F(Record, EachOperationDoesWhatTheReactionsAndTheAgingPassDo) {
+    add("cam", 5, {}, {}, "0x1234", 1);
+    const auto cam = record(0);
+    cam->sendMesswert();
+    EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
+    fail("cam");
+    EXPECT_TRUE(cam->aging(60000));  // one minute is not more than one minute
+    EXPECT_TRUE(cam->hadError());
+    EXPECT_TRUE(cam->aging(1));
+    EXPECT_FALSE(cam->hadError());
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
+    // Healing set the aging time back to 0 as well.
+    cam->InitializeErrorCounter(3);
+    EXPECT_TRUE(cam->aging(5000));
+    EXPECT_TRUE(cam->hadError());
+    cam->getWell();
+    EXPECT_FALSE(cam->hadError());
+
+    // A record the monitor does not own reaches its callbacks by address.
+    WardexMonitor::WardexMonitor_Application plain({"plain.fail"}, {NT::kRestartApplication}, {}, 5, 0,
+                                                   &monitor, "plain", "12", 0, 1, "");
+    plain.RegisterCallbacks(phm);
+    phm.Deliver("plain.fail");
+    EXPECT_EQ(journal(), std::vector<std::string>{"restart plain"});
+}
+
 // --- lifetime of records
 
 using RecordLifetime = Monitor_test;
 
+// Whether something still holds the cleared record or not.
 TEST_F(RecordLifetime, FailureForAClearedRecordReachesNothing) {
-    add("cam", 5, {NT::kRestartApplication}, {});
-    std::weak_ptr<WardexMonitor::WardexMonitor_Application> dropped = record(0);
+    add("cam", 5, {NT::kMesswert, NT::kRestartApplication}, {});
+    fail("cam");
+    auto kept = record(0);
+    const std::weak_ptr<WardexMonitor::WardexMonitor_Application> dropped = kept;
     monitor.ClearApplications();
-    EXPECT_TRUE(dropped.expired());
     capture.clear();
 
     fail("cam");
+    kept->sendMesswert();  // already set: the kept values are not recomputed
+    kept.reset();
+    EXPECT_TRUE(dropped.expired());
+    fail("cam");
     EXPECT_TRUE(capture.records().empty());
-    EXPECT_TRUE(journal().empty());
+    EXPECT_EQ(journal(), std::vector<std::string>{"restart cam"});
+    EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
+    monitor.calculateMesswert();
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
 }
 
 TEST_F(RecordLifetime, RecordDroppedByAFailedRegistrationIsNeverCalled) {
