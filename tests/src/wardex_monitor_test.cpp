@@ -350,7 +350,7 @@ TEST_F(Record, EachOperationDoesWhatTheReactionsAndTheAgingPassDo) {
     EXPECT_EQ(measuredValues(), (Values{0, {}}));
     // Healing set the aging time back to 0 as well.
     cam->InitializeErrorCounter(3);
-    EXPECT_TRUE(cam->aging(5000));
+    EXPECT_TRUE(cam->aging(60000));
     EXPECT_TRUE(cam->hadError());
     cam->getWell();
     EXPECT_FALSE(cam->hadError());
