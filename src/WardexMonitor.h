@@ -39,7 +39,8 @@ class WardexMonitor {
 public:
     // Carries a verdict to the diagnostic event manager. Called without the
     // monitor's lock held, on the thread that produced the verdict, one call at
-    // a time and in the order in which the verdicts were decided.
+    // a time and in the order in which the verdicts were decided. It must not
+    // lead to another verdict on its own thread, which would wait for its turn.
     using Verdict_sender = std::function<void(rk::dm::types::MonitorActionType)>;
 
     class WardexMonitor_Application
