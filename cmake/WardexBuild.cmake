@@ -43,10 +43,9 @@ function(wardex_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  set(props TIMEOUT 120)
-  if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
-  endif()
+  # Every case carries its executable's name as a label, so that one
+  # executable's cases run with `ctest -L ^<name>$` (scripts/mutate does).
+  set(props TIMEOUT 120 LABELS "${name};${T_LABELS}")
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()

@@ -36,6 +36,18 @@ private:
     std::unique_lock<std::mutex>& lock_;
 };
 
+// Counts a reaction list as under way for as long as it runs.
+class List_under_way {
+public:
+    explicit List_under_way(unsigned& running) : running_(running) { ++running_; }
+    ~List_under_way() { --running_; }
+    List_under_way(const List_under_way&) = delete;
+    List_under_way& operator=(const List_under_way&) = delete;
+
+private:
+    unsigned& running_;
+};
+
 }  // namespace
 
 std::unique_ptr<WardexMonitor> WardexMonitor::m_instance;
@@ -133,6 +145,7 @@ void WardexMonitor::WardexMonitor_Application::Callback() {
 }
 
 void WardexMonitor::WardexMonitor_Application::callbackLocked(Lock& lock) {
+    if (cleared) return;
     ara::log::LogInfo() << "Wardex Callback is called for the application '" << appInstanceId
                         << "' number of already reported errors: " << numberOfReportedErrors;
     // The count stops at its maximum: wrapping to 0 would make an application
@@ -157,6 +170,9 @@ bool WardexMonitor::WardexMonitor_Application::aging(unsigned short ms) {
 
 bool WardexMonitor::WardexMonitor_Application::agingLocked(unsigned short ms) {
     if (numberOfReportedErrors == 0) return false;
+    // A list of this record is under way with the lock released; it acts as if
+    // it held the lock throughout, so the record is aged in the next pass.
+    if (listsRunning != 0) return true;
     agingTimeMs += ms;
     const std::uint32_t healingThresholdMs =
         static_cast<std::uint32_t>(counterHealingTimeMin) * kMsPerMinute;
@@ -210,8 +226,12 @@ void WardexMonitor::WardexMonitor_Application::recoveryActionLocked(
     Lock& lock, const std::vector<NotificationType>& actions) {
     // The lists are never changed after construction, so walking one while the
     // lock is released for an EM request is safe.
+    const List_under_way underWay(listsRunning);
     try {
         for (const NotificationType action : actions) {
+            // Cleared while the lock was released: the list ends here and leaves
+            // the measured values as ClearApplications kept them.
+            if (cleared) return;
             switch (action) {
                 case NotificationType::kDLT:
                     ara::log::LogError()
@@ -365,6 +385,7 @@ void WardexMonitor::ClearApplications() {
     {
         Lock lock(mutex_);
         dropped.swap(applications);
+        for (const auto& record : dropped) record->cleared = true;
     }
 }
 
@@ -393,11 +414,26 @@ void WardexMonitor::SendMonitorAction(MonitorActionType action) {
 void WardexMonitor::sendMonitorActionLocked(Lock& lock, MonitorActionType action) {
     sendPassedWhenWell = true;
     const Verdict_sender sender = verdictSender;
-    if (!sender) return;
+    const std::uint64_t turn = verdictsDecided++;
     // Unlocked for the send: the event goes out through the communication
-    // runtime, which never calls back into the monitor.
+    // runtime, which never calls back into the monitor. The sends still go out
+    // in the order in which the verdicts were decided, so that a kPassed decided
+    // before a failure never arrives after its kFailed. Waiting for the turn
+    // cannot deadlock: a thread with an earlier turn holds no lock while it
+    // sends, and passes the turn on also when its send throws.
     Unlocked unlocked(lock);
-    sender(action);
+    std::unique_lock<std::mutex> order(sendOrderMutex_);
+    sendTurn_.wait(order, [&] { return verdictsSent == turn; });
+    order.unlock();
+    struct Turn_passer {
+        WardexMonitor& monitor;
+        ~Turn_passer() {
+            const std::lock_guard<std::mutex> passing(monitor.sendOrderMutex_);
+            ++monitor.verdictsSent;
+            monitor.sendTurn_.notify_all();
+        }
+    } const passer{*this};
+    if (sender) sender(action);
 }
 
 void WardexMonitor::calculateMesswert() {

@@ -6,7 +6,8 @@
 // thread enters (a PHM callback, an aging pass, getMesswerte, a registration,
 // a clear, and the other public operations); the inner steps run with it held
 // and never take it again. It is released, and retaken afterwards, around each
-// request to execution management and each verdict send.
+// request to execution management and each verdict send; a reaction list
+// still acts as if it held the lock throughout (see recoveryActionLocked).
 #pragma once
 
 #include "NotificationType.h"
@@ -16,6 +17,7 @@
 #include "rk/dm/types/dm_types.h"
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,7 +38,9 @@ std::vector<std::uint8_t> string_to_hex(const std::string& s);
 class WardexMonitor {
 public:
     // Carries a verdict to the diagnostic event manager. Called without the
-    // monitor's lock held, on the thread that produced the verdict.
+    // monitor's lock held, on the thread that produced the verdict, one call at
+    // a time and in the order in which the verdicts were decided. It must not
+    // lead to another verdict on its own thread, which would wait for its turn.
     using Verdict_sender = std::function<void(rk::dm::types::MonitorActionType)>;
 
     class WardexMonitor_Application
@@ -89,6 +93,11 @@ public:
         void recoveryActionLocked(Lock& lock, const std::vector<NotificationType>& actions);
 
         bool messwertActive = false;
+        // Reaction lists of this record under way; while one is, aging leaves
+        // the record alone.
+        unsigned listsRunning = 0;
+        // Set by ClearApplications: the record's lists and callbacks stop.
+        bool cleared = false;
         const std::vector<std::string> phmCallbackNames;
         const std::vector<NotificationType> callbackErrorHandling;
         const std::vector<NotificationType> callbackLimitErrorHandling;
@@ -158,6 +167,12 @@ private:
     bool sendPassedWhenWell = true;
     std::vector<std::shared_ptr<WardexMonitor_Application>> applications;
     Verdict_sender verdictSender;
+    // Verdicts are numbered under mutex_ as they are decided and sent in that
+    // order: a verdict waits until all earlier ones have been sent.
+    std::uint64_t verdictsDecided = 0;
+    std::mutex sendOrderMutex_;
+    std::condition_variable sendTurn_;
+    std::uint64_t verdictsSent = 0;
 
     static std::unique_ptr<WardexMonitor> m_instance;
 };

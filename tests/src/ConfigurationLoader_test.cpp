@@ -270,22 +270,24 @@ TEST_F(ConfigurationLoader, WrongTypesAreErrorsWithTheLibrarysText) {
 TEST_F(ConfigurationLoader, NumbersWrapToSixteenBitsAndOutOfRangeValuesAreWarnedAbout) {
     writeConfiguration("", dids(app(R"({"numberOfAllowedErrors": 70000, "GID": -1,
         "counterHealingTimeMin": 2.9})", "Wrap") + "," + app(R"({"numberOfAllowedErrors": -65537.5,
-        "GID": 1e300, "counterHealingTimeMin": true})", "Odd")));
+        "GID": 1e300, "counterHealingTimeMin": true})", "Odd") + "," + app(R"({"numberOfAllowedErrors": 65535,
+        "GID": 65536, "counterHealingTimeMin": 0.0})", "Edge")));
     EXPECT_TRUE(read());
-    ASSERT_EQ(target_.applications.size(), 2u);
+    ASSERT_EQ(target_.applications.size(), 3u);
     EXPECT_EQ(target_.applications[0].numberOfAllowedErrors, 4464);
     EXPECT_EQ(target_.applications[0].gid, 65535);
     EXPECT_EQ(target_.applications[0].counterHealingTimeMin, 2);
     EXPECT_EQ(target_.applications[1].numberOfAllowedErrors, 65535);  // -65537 wraps to 65535
     EXPECT_EQ(target_.applications[1].counterHealingTimeMin, 1);
     const auto warnings = logged(capture_, ara::log::LogLevel::kWarn);
-    ASSERT_EQ(warnings.size(), 4u);
+    ASSERT_EQ(warnings.size(), 5u);
     EXPECT_EQ(warnings[0], "Configuration value outside 0...65535: GID of Wrap is -1 and is taken as 65535");
     EXPECT_EQ(warnings[1],
               "Configuration value outside 0...65535: numberOfAllowedErrors of Wrap is 70000 and is taken as 4464");
     EXPECT_EQ(warnings[2].rfind("Configuration value outside 0...65535: GID of Odd is 1e+300 and is taken as ", 0), 0u);
     EXPECT_EQ(warnings[3], "Configuration value outside 0...65535: numberOfAllowedErrors of Odd is -65537.5 "
                            "and is taken as 65535");
+    EXPECT_EQ(warnings[4], "Configuration value outside 0...65535: GID of Edge is 65536 and is taken as 0");
 }
 
 TEST_F(ConfigurationLoader, DtcInEitherListSetsTheFlagEvenWhenALaterEntryFails) {

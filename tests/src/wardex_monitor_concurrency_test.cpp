@@ -35,9 +35,11 @@ bool consistent(std::uint8_t count, const std::vector<std::uint8_t>& data) {
 
 using Concurrency = Monitor_test;
 
+// Every read sees one whole state, and no record healed while its list was
+// under way keeps a measured value after the last pass.
 TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
     for (int i = 0; i < kApplications; ++i) {
-        add(appName(i), 3, {NT::kMesswert, NT::kRestartApplication},
+        add(appName(i), 3, {NT::kRestartApplication, NT::kMesswert},
             {NT::kMesswert, NT::kDTC, NT::kRestartApplication}, swidOf(i), 0);
     }
     std::thread callbacks([this] { phm.Run(0); });
@@ -70,6 +72,8 @@ TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
     EXPECT_EQ(capture.count("Restarting app0..."), static_cast<std::size_t>(kFailures / kApplications));
     const auto [count, data] = measuredValues();
     EXPECT_TRUE(consistent(count, data));
+    monitor.ageAllApplications(5000);
+    EXPECT_EQ(measuredValues(), (std::pair<std::uint8_t, std::vector<std::uint8_t>>{0, {}}));
 }
 
 // The shutdown order: the list is cleared while failures still arrive, and

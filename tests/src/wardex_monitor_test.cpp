@@ -243,6 +243,71 @@ TEST_F(Reactions, EmRequestsAndVerdictSendsRunWithoutTheMonitorLockInListOrder) 
                                                     "verdict"}));
 }
 
+// A list acts as if it held the lock throughout, though EM requests run
+// without it: an aging pass during a request leaves the record to the next
+// pass, and a record cleared during one ends its list there.
+TEST_F(Reactions, AgingPassDuringAnEmRequestLeavesTheRecordToTheNextPass) {
+    add("cam", 5, {NT::kRestartApplication, NT::kMesswert}, {}, "0x1234", 0);
+    std::vector<bool> passes;
+    backend->on_request([&] { passes.push_back(monitor.ageAllApplications(5000)); });
+    fail("cam");
+    EXPECT_EQ(passes, std::vector<bool>{true});
+    EXPECT_TRUE(record(0)->hadError());
+    EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
+
+    backend->on_request(nullptr);
+    EXPECT_TRUE(monitor.ageAllApplications(5000));
+    EXPECT_FALSE(record(0)->hadError());
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
+}
+
+TEST_F(Reactions, RecordClearedDuringAnEmRequestEndsItsListAndKeepsTheMeasuredValues) {
+    add("nav", 5, {NT::kMesswert}, {}, "0xABCD");
+    add("cam", 5, {NT::kRestartApplication, NT::kMesswert, NT::kDLT}, {});
+    fail("nav");
+    backend->on_request([&] { monitor.ClearApplications(); });
+    capture.clear();
+    fail("cam");
+
+    EXPECT_EQ(journal(), std::vector<std::string>{"restart cam"});
+    EXPECT_EQ(logged(""),
+              (Lines{callbackLine("cam", 0), {LogLevel::kInfo, {text("Restarting cam...")}}}));
+    EXPECT_EQ(measuredValues(), (Values{1, {0xAB, 0xCD}}));
+}
+
+// A kPassed decided by an aging pass but not yet sent when a failure sends
+// kFailed goes out first, so the event manager ends on the failure.
+TEST_F(Reactions, VerdictsGoOutInTheOrderTheyWereDecided) {
+    add("cam", 1, {}, {NT::kDTC}, "12", 0);
+    fail("cam");
+    monitor.ageAllApplications(5000);
+    std::promise<void> passedEntered;
+    std::promise<void> releasePassed;
+    auto released = releasePassed.get_future().share();
+    monitor.SetVerdictSender([&, released](MonitorActionType action) {
+        if (action == MonitorActionType::kPassed) {
+            passedEntered.set_value();
+            released.wait();
+        }
+        backend->note(action == MonitorActionType::kPassed ? "verdict kPassed" : "verdict kFailed");
+    });
+    std::thread aging([this] { monitor.ageAllApplications(5000); });
+    passedEntered.get_future().wait();
+    std::thread failure([this] { fail("cam"); });
+    ASSERT_TRUE(capture.wait_for_text("SendMonitorAction DTC kFailed because of cam..."));
+    // Time for a send that does not wait its turn to overtake.
+    for (int waited = 0; waited < 200 && journal().size() < 2; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // A Read does not wait behind the blocked send.
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
+    releasePassed.set_value();
+    aging.join();
+    failure.join();
+    EXPECT_EQ(journal(), (std::vector<std::string>{"verdict kFailed", "verdict kPassed",
+                                                    "verdict kFailed"}));
+}
+
 // --- measured values
 
 using MeasuredValues = Monitor_test;
@@ -268,20 +333,59 @@ TEST(HexText, DecodesIdentifiersAsWritten) {
     for (const auto& [input, bytes] : examples) EXPECT_EQ(string_to_hex(input), bytes) << input;
 }
 
+// --- the record's operations entered on their own
+
+using Record = Monitor_test;
+
+TEST_F(Record, EachOperationDoesWhatTheReactionsAndTheAgingPassDo) {
+    add("cam", 5, {}, {}, "0x1234", 1);
+    const auto cam = record(0);
+    cam->sendMesswert();
+    EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
+    fail("cam");
+    EXPECT_TRUE(cam->aging(60000));  // one minute is not more than one minute
+    EXPECT_TRUE(cam->hadError());
+    EXPECT_TRUE(cam->aging(1));
+    EXPECT_FALSE(cam->hadError());
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
+    // Healing set the aging time back to 0 as well.
+    cam->InitializeErrorCounter(3);
+    EXPECT_TRUE(cam->aging(60000));
+    EXPECT_TRUE(cam->hadError());
+    cam->getWell();
+    EXPECT_FALSE(cam->hadError());
+
+    // A record the monitor does not own reaches its callbacks by address.
+    WardexMonitor::WardexMonitor_Application plain({"plain.fail"}, {NT::kRestartApplication}, {}, 5, 0,
+                                                   &monitor, "plain", "12", 0, 1, "");
+    plain.RegisterCallbacks(phm);
+    phm.Deliver("plain.fail");
+    EXPECT_EQ(journal(), std::vector<std::string>{"restart plain"});
+}
+
 // --- lifetime of records
 
 using RecordLifetime = Monitor_test;
 
+// Whether something still holds the cleared record or not.
 TEST_F(RecordLifetime, FailureForAClearedRecordReachesNothing) {
-    add("cam", 5, {NT::kRestartApplication}, {});
-    std::weak_ptr<WardexMonitor::WardexMonitor_Application> dropped = record(0);
+    add("cam", 5, {NT::kMesswert, NT::kRestartApplication}, {});
+    fail("cam");
+    auto kept = record(0);
+    const std::weak_ptr<WardexMonitor::WardexMonitor_Application> dropped = kept;
     monitor.ClearApplications();
-    EXPECT_TRUE(dropped.expired());
     capture.clear();
 
     fail("cam");
+    kept->sendMesswert();  // already set: the kept values are not recomputed
+    kept.reset();
+    EXPECT_TRUE(dropped.expired());
+    fail("cam");
     EXPECT_TRUE(capture.records().empty());
-    EXPECT_TRUE(journal().empty());
+    EXPECT_EQ(journal(), std::vector<std::string>{"restart cam"});
+    EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
+    monitor.calculateMesswert();
+    EXPECT_EQ(measuredValues(), (Values{0, {}}));
 }
 
 TEST_F(RecordLifetime, RecordDroppedByAFailedRegistrationIsNeverCalled) {
