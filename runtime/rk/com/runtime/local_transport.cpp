@@ -14,10 +14,13 @@ namespace {
 // worked on the request) the answer is given at once in the answering thread
 // instead of being lost. That thread is never one inside send_request: a
 // provider is only ever called on a delivery thread.
-void answer(const std::weak_ptr<static_thread_pool>& delivery, const std::shared_ptr<Response_handler>& handler,
-            std::uint8_t code, const Serialized_payload& payload) {
+void answer(const std::weak_ptr<static_thread_pool>& delivery,
+            const std::shared_ptr<Response_handler>& handler, std::uint8_t code,
+            const Serialized_payload& payload) {
     if (auto pool = delivery.lock()) {
-        if (pool->post([handler, code, payload]() mutable { (*handler)(code, std::move(payload)); })) return;
+        if (pool->post(
+                [handler, code, payload]() mutable { (*handler)(code, std::move(payload)); }))
+            return;
     }
     (*handler)(code, payload);
 }
@@ -29,7 +32,8 @@ void call_local(const std::shared_ptr<Request_handler>& target,
                 const std::shared_ptr<Response_handler>& handler) {
     if (!target) return (*handler)(return_code::not_available, Serialized_payload());
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    Reply_function reply = [delivery, handler, answered](std::uint8_t code, Serialized_payload payload) {
+    Reply_function reply = [delivery, handler, answered](std::uint8_t code,
+                                                         Serialized_payload payload) {
         if (!answered->exchange(true)) answer(delivery, handler, code, payload);
     };
     target->on_request(method_id, method_call_id, std::move(request), std::move(reply));
@@ -45,8 +49,13 @@ std::shared_ptr<Request_handler> Local_transport::Offers::provider(
 }
 
 Local_transport::Local_transport(std::shared_ptr<Transport> network, std::uint32_t delivery_threads)
-    : network_(std::move(network)),
-      delivery_(std::make_shared<static_thread_pool>(delivery_threads)) {}
+    : network_(std::move(network)), delivery_threads_(delivery_threads) {}
+
+std::shared_ptr<static_thread_pool> Local_transport::delivery() {
+    std::lock_guard<std::mutex> lock(delivery_mutex_);
+    if (!delivery_) delivery_ = std::make_shared<static_thread_pool>(delivery_threads_);
+    return delivery_;
+}
 
 Local_transport::~Local_transport() {
     if (network_) network_->set_availability_handler(nullptr);
@@ -118,9 +127,10 @@ void Local_transport::send_request(const Service_info& service, std::uint16_t me
     // queued before stop_offer is answered 0xFF instead of reaching a
     // withdrawn provider. The pool refuses tasks only once this transport is
     // being destroyed, when no caller can be left.
-    std::weak_ptr<static_thread_pool> delivery = delivery_;
-    delivery_->post([offers = offers_, delivery, service, method_id, method_call_id,
-                     request = std::move(request), pending]() mutable {
+    const auto pool = this->delivery();
+    std::weak_ptr<static_thread_pool> delivery = pool;
+    pool->post([offers = offers_, delivery, service, method_id, method_call_id,
+                request = std::move(request), pending]() mutable {
         call_local(offers->provider(service), delivery, method_id, method_call_id,
                    std::move(request), pending);
     });

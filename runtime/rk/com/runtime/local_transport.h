@@ -61,6 +61,11 @@ private:
     const std::shared_ptr<Transport> network_;
     const std::shared_ptr<Offers> offers_ = std::make_shared<Offers>();
     Event_subscriptions subscriptions_;
+    // Started with the first in-process request: a process whose services
+    // are all called from outside never needs it.
+    std::shared_ptr<static_thread_pool> delivery();
+    const std::uint32_t delivery_threads_;
+    std::mutex delivery_mutex_;
     std::shared_ptr<static_thread_pool> delivery_;
 };
 
