@@ -3,6 +3,11 @@
 
 #include <dlt/dlt.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -16,6 +21,18 @@ namespace {
 constexpr std::uint32_t kResendTimeoutAtExitMs = 100;
 
 std::string dlt_id(const std::string& id) { return id.substr(0, DLT_ID_SIZE); }
+
+// Whether a DLT daemon holds its FIFO open: libdlt's own, $DLT_PIPE_DIR/dlt
+// or /tmp/dlt. Opening it for writing without blocking fails when there is
+// no FIFO or nobody reads it.
+bool daemon_listening() {
+    const char* dir = std::getenv("DLT_PIPE_DIR");
+    const std::string fifo = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/dlt";
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
 
 class Dlt_sink final : public Sink {
 public:
@@ -77,8 +94,9 @@ public:
         // libdlt's dlt_unregister_app_flush_buffered_logs retries until the
         // daemon has taken every buffered message, and spins for ever when
         // the daemon is stopped. This flush ends at the short at-exit resend
-        // time-out; what the daemon has not taken by then is lost.
-        dlt_user_atexit_blow_out_user_buffer();
+        // time-out; what the daemon has not taken by then is lost. Without a
+        // daemon nothing can be taken, and waiting would only delay the exit.
+        if (daemon_listening()) dlt_user_atexit_blow_out_user_buffer();
         dlt_unregister_app();
         // Nothing is left for libdlt's own exit handler to wait for.
         dlt_set_resend_timeout_atexit(0);
