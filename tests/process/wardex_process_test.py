@@ -278,7 +278,13 @@ class WardexProcess(ProcessCase):
         self.children.append(platform)
         # SIGTERM is followed at once by SIGINT, which arrives while the first
         # one is being acted on: each is reported once, before the teardown.
-        for signums in ((signal.SIGINT,), (signal.SIGTERM, signal.SIGINT), (signal.SIGABRT,)):
+        cases = [(signal.SIGINT,), (signal.SIGTERM, signal.SIGINT), (signal.SIGABRT,)]
+        # GCC 12's ThreadSanitizer takes SIGABRT for a fault of the thread it
+        # lands on and runs the handler there at once, even inside its own
+        # runtime, where it may crash; the other builds test SIGABRT.
+        if os.environ.get("WARDEX_SANITIZE") == "thread":
+            cases.pop()
+        for signums in cases:
             wardex = Wardex()
             self.children.append(wardex)
             self.supervising(wardex)
@@ -298,7 +304,7 @@ class WardexProcess(ProcessCase):
                 warning = ("warn", "received signal:  %d" % signum)
                 self.assertEqual(texts.count(warning), 1)
             self.assertLess(texts.index(("warn", "received signal:  %d" % signums[0])), clearing)
-        self.assertEqual(platform.count("exec state Wardex kShuttingdown"), 3)
+        self.assertEqual(platform.count("exec state Wardex kShuttingdown"), len(cases))
 
     def check_failed_configuration(self, loader_error):
         platform, wardex = self.start()
