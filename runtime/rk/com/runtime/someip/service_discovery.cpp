@@ -294,8 +294,9 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
 }
 
 void Service_discovery::answer_find(const sd::Entry& entry, sd::Message& answer) const {
-    for (const auto& [key, state] : offers_) {
-        const auto& offer = state.offer;
+    for (const auto& offered : offers_) {
+        const Instance_key key = offered.first;
+        const auto& offer = offered.second.offer;
         if (entry.service_id != any_service && entry.service_id != key.service) continue;
         if (entry.instance_id != any_instance && entry.instance_id != key.instance) continue;
         if (entry.major_version != any_major && entry.major_version != offer.major_version)
