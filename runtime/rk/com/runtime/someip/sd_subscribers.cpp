@@ -81,10 +81,4 @@ Sd_subscribers::Time Sd_subscribers::next_expiry() const {
     return due;
 }
 
-std::size_t Sd_subscribers::size() const {
-    std::size_t count = 0;
-    for (const auto& group : groups_) count += group.second.size();
-    return count;
-}
-
 }  // namespace rk::com::runtime::someip

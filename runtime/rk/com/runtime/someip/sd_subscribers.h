@@ -30,7 +30,6 @@ public:
     bool has_origin(std::uint32_t origin_ip) const;
     void expire(Time now);
     Time next_expiry() const;
-    std::size_t size() const;
 
 private:
     struct Subscriber {

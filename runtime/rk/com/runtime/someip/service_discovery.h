@@ -131,9 +131,8 @@ public:
     // When on_timer next has something to do (Time::max() for never).
     Time next_deadline() const;
 
-    // Peers whose session state is kept, and subscribers of other processes.
+    // Peers whose session state is kept.
     std::size_t tracked_peers() const noexcept { return peers_.size(); }
-    std::size_t subscriber_total() const { return subscribers_.size(); }
 
 private:
     struct Offer_state {

@@ -181,6 +181,13 @@ TEST(DiscoveryStateMachine, AFindIsAnsweredToItsSenderWithOneOfferPerInstance) {
     EXPECT_EQ(sent[0].entries[0].type, sd::entry_type::offer_service);
     EXPECT_EQ(sent[0].entries[0].service_id, 0x0D01);
 
+    // Nothing is offered for a find of another service or another instance alone.
+    for (const auto& key : {Instance_key{0x0401, 0x0001}, Instance_key{0x0D01, 0x0002}}) {
+        EXPECT_TRUE(discovery.on_message(message_with(entry(sd::entry_type::find_service, key, 3), std::nullopt, rebooted),
+                                         2, Address{0x7F000009, 30490}, false, t0)
+                        .datagrams.empty());
+    }
+
     // Our own messages coming back through the group are not answered.
     EXPECT_TRUE(discovery.on_message(find, 2, self, true, t0).datagrams.empty());
 }
@@ -320,11 +327,12 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     c.peer_timeout = 60s;
     Service_discovery discovery(c, 1);
     discovery.offer(monitor_offer(), t0);
+    std::uint16_t session = 0;
     auto subscribe_from = [&](std::uint32_t ip, std::uint32_t ttl, Time now) {
         const sd::Endpoint endpoint{ip, sd::protocol_udp, 40000};
         return discovery.on_message(
-            message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), endpoint, rebooted), 1,
-            Address{ip, 30490}, false, now);
+            message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), endpoint, rebooted),
+            ++session, Address{ip, 30490}, false, now);
     };
 
     // A permanent subscription is cut to the cap, and the Ack says so.
@@ -344,8 +352,15 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
               (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
     EXPECT_EQ(discovery.tracked_peers(), 3u);
 
+    // An expired subscriber makes room without a warning; one renewing takes nobody's place.
+    EXPECT_TRUE(subscribe_from(0x7F000013, 20, t0 + 29s).notes.empty());
+    EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 30s).notes.empty());
+    EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 30s),
+              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
+    // 127.0.0.17 subscribes until t0 + 330 s, the others' subscriptions end by t0 + 51 s.
+
     // A fourth peer makes the one heard from longest ago go.
-    actions = subscribe_from(0x7F000014, 20, t0 + 1s);
+    actions = subscribe_from(0x7F000014, 20, t0 + 31s);
     EXPECT_EQ(discovery.tracked_peers(), 3u);
     ASSERT_FALSE(actions.notes.empty());
     EXPECT_EQ(actions.notes[0], "SOME/IP-SD: more than 3 peers; the one heard from longest ago is forgotten");
@@ -355,17 +370,23 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     find.entries.assign(4090, find.entries[0]);
     std::size_t answers = 0;
     for (int n = 0; n < 20; ++n) {
-        for (const auto& s : decode(discovery.on_message(find, static_cast<std::uint16_t>(n + 1), peer, true, t0 + 2s))) {
+        for (const auto& s : decode(discovery.on_message(find, static_cast<std::uint16_t>(n + 1), peer, true, t0 + 32s))) {
             EXPECT_EQ(s.entries.size(), 1u) << "one offer per instance";
             ++answers;
         }
     }
     EXPECT_EQ(answers, 4u);
-    EXPECT_EQ(decode(discovery.on_message(find, 21, peer, true, t0 + 2s + 100ms)).size(), 1u);
+    EXPECT_EQ(decode(discovery.on_message(find, 21, peer, true, t0 + 32s + 100ms)).size(), 1u);
 
-    // Peers with nothing live are forgotten after their silence; subscribers keep theirs.
+    // A peer with a live subscription is kept past its silence and looked at again later;
+    // one heard from again is kept from then on; the others are forgotten.
+    discovery.on_message(find, 22, peer, true, t0 + 80s);
+    discovery.on_timer(t0 + 100s);
+    EXPECT_EQ(discovery.tracked_peers(), 2u) << "127.0.0.17 still subscribes, 127.0.0.3 spoke at 80 s";
+    EXPECT_GT(discovery.next_deadline(), t0 + 100s);
+    discovery.on_message(find, 23, peer, true, t0 + 350s);
     discovery.on_timer(t0 + 400s);
-    EXPECT_EQ(discovery.tracked_peers(), 0u);
+    EXPECT_EQ(discovery.tracked_peers(), 1u) << "127.0.0.3 spoke at 350 s; 127.0.0.17's subscription ran out";
 }
 
 TEST(DiscoveryStateMachine, AGatewayMaySubscribeForOtherAddressesWhenTheDeploymentSaysSo) {
