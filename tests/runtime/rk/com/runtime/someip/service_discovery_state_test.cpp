@@ -353,10 +353,10 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     EXPECT_EQ(discovery.tracked_peers(), 3u);
 
     // An expired subscriber makes room without a warning; one renewing takes nobody's place.
-    EXPECT_TRUE(subscribe_from(0x7F000013, 20, t0 + 29s).notes.empty());
+    EXPECT_TRUE(subscribe_from(0x7F000012, 20, t0 + 29s).notes.empty());
     EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 30s).notes.empty());
     EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 30s),
-              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
+              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000012, 40000}}));
     // 127.0.0.17 subscribes until t0 + 330 s, the others' subscriptions end by t0 + 51 s.
 
     // A fourth peer makes the one heard from longest ago go.
