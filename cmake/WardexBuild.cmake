@@ -43,9 +43,15 @@ function(wardex_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  # Every case carries its executable's name as a label, so that one
-  # executable's cases run with `ctest -L ^<name>$` (scripts/mutate does).
-  set(props TIMEOUT 120 LABELS "${name};${T_LABELS}")
+  # A case carries its executable's name as its label, so that one
+  # executable's cases run with `ctest -L ^<name>$` (scripts/mutate does),
+  # unless the test names labels of its own. One label only: a list in a
+  # property value given here would be split into property names.
+  if(T_LABELS)
+    set(props TIMEOUT 120 LABELS ${T_LABELS})
+  else()
+    set(props TIMEOUT 120 LABELS ${name})
+  endif()
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
