@@ -123,7 +123,17 @@ class Wardex:
     def stop(self, signum=signal.SIGTERM):
         if self.process.poll() is None:
             self.process.send_signal(signum)
-        return self.process.wait(timeout=TIMEOUT)
+        try:
+            return self.process.wait(timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            # A wardex that does not end: where each of its threads waits.
+            try:
+                where = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-ex", "thread apply all bt"],
+                                       capture_output=True, text=True, timeout=120).stdout
+            except (OSError, subprocess.TimeoutExpired) as error:
+                where = "no backtrace: %s" % error
+            print("wardex did not end after the signal; its threads:\n" + where)
+            raise
 
 
 class Platform:
