@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""Fault tests: the real wardex against platform peers that stall, never read,
-answer out of turn, or a DLT daemon that is stopped.
+"""Fault tests: the real wardex against platform peers that stall or never
+read, and a DLT daemon that is stopped.
 
 Each case states the sound behaviour: failures keep being handled, each
 costing at most its time-out; a failure delivered after a stall is handled
 exactly once; SIGTERM ends wardex with exit code 0 within 1 s whatever the
-peers do. Usage: fault_test.py <CaseName>, with the environment of
-wardex_process_test.py.
+peers do. Usage: fault_test.py [<CaseName>...], with the environment
+described in harness.py.
 """
 import os
 import re
@@ -14,38 +14,30 @@ import shutil
 import signal
 import socket
 import subprocess
-import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wardex_process_test as process  # noqa: E402
-from wardex_process_test import CHECKPOINT, RUN_DIR, SIM, TIMEOUT, Platform, Wardex, application  # noqa: E402
+from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform, ProcessCase, Wardex,
+                     application, main, wait)
 
-# A sanitized wardex is slower, and holds freed memory in quarantine.
-SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
 # How long SIGTERM may take to end wardex, whatever its peers do.
 EXIT_BUDGET = 3.0 if SANITIZED else 1.0
-RECOVERY_FAILED = "Unexpected system_error during Recovery Action in Wardex monitor of the Wardex:  "
 
 
-class Fake_daemon:
-    """A PHM or EM played by the test on its socket: answer(line) gives the
-    bytes to send back (None: nothing); with read=False it accepts and never
-    reads. send(bytes) writes to the connections that subscribed, or to all
-    when it reads nothing."""
+class Silent_phm:
+    """A PHM played by the test on its socket. With read=True it reads the
+    lines and sends to the connections that subscribed; with read=False it
+    reads nothing and sends to every connection."""
 
-    def __init__(self, name, answer=None, read=True):
-        self.path = os.path.join(RUN_DIR, name)
+    def __init__(self, read):
+        self.path = os.path.join(RUN_DIR, "phm.sock")
         if os.path.exists(self.path):
             os.unlink(self.path)
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.listener.bind(self.path)
         self.listener.listen(64)
-        self.answer, self.read = answer, read
-        self.lines, self.connections, self.subscribers = [], [], []
-        self.lock = threading.Lock()
+        self.read, self.lines, self.connections, self.subscribers = read, [], [], []
         threading.Thread(target=self._accept, daemon=True).start()
 
     def _accept(self):
@@ -54,51 +46,27 @@ class Fake_daemon:
                 connection, _ = self.listener.accept()
             except OSError:
                 return
-            with self.lock:
-                self.connections.append(connection)
+            self.connections.append(connection)
             if self.read:
                 threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
 
     def _serve(self, connection):
-        pending = b""
-        while True:
-            try:
-                chunk = connection.recv(65536)
-            except OSError:
-                return
-            if not chunk:
-                return
-            pending += chunk
-            *lines, pending = pending.split(b"\n")
-            for raw in lines:
-                line = raw.decode()
-                with self.lock:
-                    self.lines.append(line)
-                    if line.startswith("subscribe ") and connection not in self.subscribers:
-                        self.subscribers.append(connection)
-                reply = self.answer(line) if self.answer else None
-                if reply is not None:
-                    connection.sendall(reply.encode())
+        try:
+            for line in connection.makefile("rb"):
+                self.lines.append(line.decode().rstrip("\n"))
+                if self.lines[-1].startswith("subscribe ") and connection not in self.subscribers:
+                    self.subscribers.append(connection)
+        except OSError:
+            return
 
     def send(self, data):
-        with self.lock:
-            connections = list(self.subscribers if self.read else self.connections)
-        for connection in connections:
+        for connection in list(self.subscribers if self.read else self.connections):
             connection.sendall(data)
 
     def close(self):
         self.listener.close()
-        with self.lock:
-            for connection in self.connections:
-                connection.close()
-        if os.path.exists(self.path):
-            os.unlink(self.path)
-
-
-def answer_em(line, text="ok"):
-    """EM's answer to one identified request."""
-    identity = re.match(r"request (\d+) ", line)
-    return "answer %s %s\n" % (identity.group(1), text) if identity else "error 74 unreadable\n"
+        for connection in self.connections:
+            connection.close()
 
 
 class Private_dlt_daemon:
@@ -119,11 +87,7 @@ class Private_dlt_daemon:
                        % (os.path.join(folder, "ctrl.sock"), folder))
         self.process = subprocess.Popen(["dlt-daemon", "-c", os.path.join(folder, "dlt.conf"), "-t", self.pipe_dir,
                                          "-p", str(port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + TIMEOUT
-        while not os.path.exists(os.path.join(self.pipe_dir, "dlt")):
-            if time.monotonic() > deadline:
-                raise AssertionError("dlt-daemon did not start")
-            time.sleep(0.01)
+        wait(lambda: os.path.exists(os.path.join(self.pipe_dir, "dlt")), "dlt-daemon started")
 
     def stop(self):
         self.process.send_signal(signal.SIGCONT)
@@ -131,22 +95,17 @@ class Private_dlt_daemon:
         return self.process.wait(timeout=TIMEOUT)
 
 
-class Faults(process.ProcessCase):
+class Faults(ProcessCase):
     """One case per peer misbehaving; every case ends with the exit budget."""
-
-    def part(self, only):
-        platform = Platform(only=only)
-        self.children.append(platform)
-        return platform
-
-    def wardex(self, **options):
-        wardex = Wardex(**options)
-        self.children.append(wardex)
-        return wardex
 
     def stall(self, child):
         child.process.send_signal(signal.SIGSTOP)
         self.addCleanup(child.process.send_signal, signal.SIGCONT)
+
+    def silent_phm(self, read):
+        phm = Silent_phm(read)
+        self.addCleanup(phm.close)
+        return phm
 
     def assert_ends_in_time(self, wardex):
         sent = time.monotonic()
@@ -156,25 +115,20 @@ class Faults(process.ProcessCase):
         self.assertEqual(code, 0)
         self.assertLess(took, EXIT_BUDGET)
 
-    def count(self, wardex, level, text):
-        return sum(1 for _, _, lvl, txt in wardex.messages() if lvl == level and txt == text)
-
     def test_StalledEmCostsEachRequestItsTimeOutAndNeverActsLater(self):
-        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=1, errors=(),
-                                                     limit=("RestartApplication", "DLT"))]}]})
-        self.part("phm")
-        em = self.part("exec")
-        wardex = self.wardex()
+        self.install_apps(application("App1", "App1_CB", allowed=1, errors=(), limit=("RestartApplication", "DLT")))
+        self.child(Platform("phm"))
+        em, wardex = self.child(Platform("exec")), self.child(Wardex())
         self.supervising(wardex)
         em.index_of("exec state Wardex kRunning")
         # Given EM stopped, two failures each fail after the request's time-out,
-        timed_out = RECOVERY_FAILED + "no answer from execution management to restart App1: Connection timed out"
+        timed_out = ("Unexpected system_error during Recovery Action in Wardex monitor of the Wardex:  "
+                     "no answer from execution management to restart App1: Connection timed out")
         self.stall(em)
         self.inject("App1_CB", count=2)
         first, at_first = wardex.wait_for_message("error", timed_out)
         _, at_second = wardex.wait_for_message("error", timed_out, start=first + 1)
         print("the second failure failed %.2f s after the first" % (at_second - at_first))
-        self.assertLess(at_second - at_first, 3.0)
         # and when EM resumes it carries out neither; the next failure's restart goes through.
         em.process.send_signal(signal.SIGCONT)
         self.inject("App1_CB")
@@ -192,11 +146,8 @@ class Faults(process.ProcessCase):
         self.assert_ends_in_time(wardex)
 
     def test_StalledPhmLosesNoFailureAndHoldsUpNoShutdown(self):
-        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=1, errors=(),
-                                                     limit=("RestartApplication",))]}]})
-        phm = self.part("phm")
-        em = self.part("exec")
-        wardex = self.wardex()
+        self.install_apps(application("App1", "App1_CB", allowed=1, errors=()))
+        phm, em, wardex = self.child(Platform("phm")), self.child(Platform("exec")), self.child(Wardex())
         self.supervising(wardex)
         phm.index_of("phm subscribe App1_CB")
         # Given a failure sent while PHM is stopped,
@@ -210,6 +161,7 @@ class Faults(process.ProcessCase):
         phm.index_of(CHECKPOINT, len(phm.output.snapshot()))
         time.sleep(0.5)
         self.assertEqual(em.count("exec restart App1"), 1)
+        # With checkpoints piling up in a stopped PHM, SIGTERM still ends wardex in time.
         self.stall(phm)
         time.sleep(0.6)
         self.assert_ends_in_time(wardex)
@@ -217,16 +169,13 @@ class Faults(process.ProcessCase):
 
     def test_PhmThatNeverReadsHoldsUpNeitherFailuresNorShutdown(self):
         names = ["CB%04d_" % i + "n" * 500 for i in range(2000)]
-        self.install({"DIDs": [{"Apps": [dict(application("App1", names[0], allowed=100), callbackNames=names)]}]})
-        self.part("exec")
-        phm = Fake_daemon("phm.sock", read=False)
-        self.addCleanup(phm.close)
-        wardex = self.wardex()
+        self.install_apps(dict(application("App1", names[0], allowed=100), callbackNames=names))
+        self.child(Platform("exec"))
+        phm = self.silent_phm(read=False)
+        wardex = self.child(Wardex())
         self.supervising(wardex)
         # Given a PHM that takes none of the 1 MB of subscriptions, a failure it sends is handled,
-        deadline = time.monotonic() + TIMEOUT
-        while len(phm.connections) < 2 and time.monotonic() < deadline:
-            time.sleep(0.01)
+        wait(lambda: len(phm.connections) >= 2, "wardex's connections to PHM")
         phm.send(("failure %s\n" % names[1999]).encode())
         wardex.wait_for_message("info", "Wardex Callback is called for the application ' App1 ' number of already "
                                         "reported errors:  0")
@@ -234,15 +183,12 @@ class Faults(process.ProcessCase):
         self.assert_ends_in_time(wardex)
 
     def test_PhmBurstIsHandledLineByLineInBoundedMemory(self):
-        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=100)]}]})
-        self.part("exec")
-        phm = Fake_daemon("phm.sock")
-        self.addCleanup(phm.close)
-        wardex = self.wardex()
+        self.install_apps(application("App1", "App1_CB", allowed=100))
+        self.child(Platform("exec"))
+        phm = self.silent_phm(read=True)
+        wardex = self.child(Wardex())
         self.supervising(wardex)
-        deadline = time.monotonic() + TIMEOUT
-        while "subscribe App1_CB" not in phm.lines and time.monotonic() < deadline:
-            time.sleep(0.01)
+        wait(lambda: "subscribe App1_CB" in phm.lines, "the subscription")
 
         def resident_kb(field):
             with open("/proc/%d/status" % wardex.process.pid) as status:
@@ -261,11 +207,11 @@ class Faults(process.ProcessCase):
 
     @unittest.skipUnless(shutil.which("dlt-daemon"), "needs dlt-daemon")
     def test_StoppedDltDaemonHoldsUpNoShutdown(self):
-        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=10000, errors=("DLT",))]}]})
-        platform = self.part(None)
-        daemon = Private_dlt_daemon(os.path.join(process.SYSROOT, "dlt-daemon"))
+        self.install_apps(application("App1", "App1_CB", allowed=10000, errors=("DLT",)))
+        platform = self.child(Platform())
+        daemon = Private_dlt_daemon(os.path.join(SYSROOT, "dlt-daemon"))
         self.addCleanup(daemon.stop)
-        wardex = self.wardex(dlt_pipe_dir=daemon.pipe_dir)
+        wardex = self.child(Wardex(dlt_pipe_dir=daemon.pipe_dir))
         self.supervising(wardex)
         platform.index_of("phm subscribe App1_CB")
         # Given a stopped DLT daemon whose FIFO fills with the messages of 2000 failures,
@@ -278,60 +224,21 @@ class Faults(process.ProcessCase):
         platform.index_of("exec state Wardex kShuttingdown")
 
     def test_CallbackNameListedTwiceCountsEachFailureOnce(self):
-        self.install({"DIDs": [{"Apps": [dict(application("App1", "A_CB", allowed=2, limit=("RestartApplication",)),
-                                              callbackNames=["A_CB", "A_CB"])]}]})
-        platform = self.part(None)
-        wardex = self.wardex()
+        self.install_apps(dict(application("App1", "A_CB", allowed=2), callbackNames=["A_CB", "A_CB"]))
+        platform, wardex = self.start()
         wardex.wait_for_message("warn", "Callback name listed twice, registered once: A_CB of App1")
         self.supervising(wardex)
         platform.index_of("phm subscribe A_CB")
-        self.inject("A_CB")
-        wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  2 ).")
-        self.inject("A_CB")
+        self.inject("A_CB", count=2)
         platform.index_of("exec restart App1")
         time.sleep(0.5)
         self.assertEqual(platform.count("exec restart App1"), 1)
         self.assertEqual(platform.count("phm subscribe A_CB"), 1)
         called = "Wardex Callback is called for the application ' App1 ' number of already reported errors:  %d"
-        self.assertEqual([self.count(wardex, "info", called % n) for n in (0, 1, 2)], [1, 1, 0])
-        self.assert_ends_in_time(wardex)
-
-    def test_UnsolicitedEmLinesAreLoggedAndDroppedAndAnswersStayInStep(self):
-        self.install({"DIDs": [{"Apps": [application("App1", "App1_CB", allowed=1, errors=(),
-                                                     limit=("RestartApplication", "DLT"))]}]})
-        restarts = []
-
-        def answer(line):
-            # The first restart is refused, after an answer nobody asked for and an
-            # "ok" without identity; the second is done.
-            if line.endswith(" restart App1"):
-                restarts.append(line)
-                if len(restarts) == 1:
-                    return "answer 999 ok\nok\n" + answer_em(line, "error 1 not yours")
-            return answer_em(line)
-        em = Fake_daemon("exec.sock", answer)
-        self.addCleanup(em.close)
-        phm = self.part("phm")
-        wardex = self.wardex()
-        self.supervising(wardex)
-        phm.index_of("phm subscribe App1_CB")
-        self.inject("App1_CB")
-        wardex.wait_for_message("error", RECOVERY_FAILED + "execution management refused restart App1: not yours: "
-                                                           "Operation not permitted")
-        self.inject("App1_CB")
-        wardex.wait_for_message("error", "ERROR: App1 not working properly for  2 times (Max allowed for this App:  1 ).")
-        self.assertEqual(self.count(wardex, "warn", "Ignored line from EM: answer 999 ok unsolicited answer"), 1)
-        self.assertEqual(self.count(wardex, "warn", "Ignored line from EM: ok answer without identity"), 1)
-        self.assertEqual(len([m for m in wardex.messages() if m[3].startswith("ERROR: App1")]), 1)
+        texts = wardex.messages()
+        self.assertEqual([sum(1 for m in texts if m[2:] == ("info", called % n)) for n in (0, 1, 2)], [1, 1, 0])
         self.assert_ends_in_time(wardex)
 
 
 if __name__ == "__main__":
-    if not os.path.isfile(process.WARDEX) or not process.SYSROOT:
-        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
-        sys.exit(2)
-    names = ["test_" + name for name in sys.argv[1:]] or None
-    suite = (unittest.TestSuite(Faults(name) for name in names) if names
-             else unittest.defaultTestLoader.loadTestsFromTestCase(Faults))
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    main([Faults])

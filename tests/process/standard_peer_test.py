@@ -8,22 +8,18 @@ subscribes to its verdicts, gets kFailed, "reboots" (session 1 with the
 reboot flag) and from then on gets nothing on its old subscription; after
 wardex restarts, wardex's first discovery message carries the reboot flag
 and session 1. Every discovery datagram of wardex's address that the peer
-sees (and, when a packet socket is allowed, every one on lo) leaves from
-port 30490.
+sees leaves from port 30490.
 """
-import json
 import os
 import socket
 import struct
-import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wardex_process_test as process  # noqa: E402
+import harness as process
 
-from scapy.contrib.automotive.someip import SD, SOMEIP, SDEntry_EventGroup, SDEntry_Service, SDOption_IP4_EndPoint  # noqa: E402
+from scapy.contrib.automotive.someip import SD, SOMEIP, SDEntry_EventGroup, SDEntry_Service, SDOption_IP4_EndPoint
 
 SD_PORT = 30490
 GROUP = "224.244.224.245"
@@ -31,53 +27,19 @@ WARDEX_ADDRESS = "127.0.0.1"
 PEER = "127.0.0.3"
 
 
+def subscription(address, port, ttl=30):
+    return ([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=ttl, eventgroup_id=1,
+                                index_1=0, n_opt_1=1)],
+            [SDOption_IP4_EndPoint(addr=address, l4_proto=0x11, port=port)])
+
+
+def find(service):
+    return SDEntry_Service(type=0x00, srv_id=service, inst_id=0xFFFF, major_ver=0xFF, ttl=3, minor_ver=0xFFFFFFFF)
+
+
 def sd_message(session, entries, options=(), flags=0xC0):
     return bytes(SOMEIP(srv_id=0xFFFF, method_id=0x8100, client_id=0, session_id=session, iface_ver=1, msg_type=2)
                  / SD(flags=flags, entry_array=list(entries), option_array=list(options)))
-
-
-class Lo_capture:
-    """Source ports of the discovery datagrams wardex's address sends on lo,
-    from a packet socket (needs CAP_NET_RAW; None when not allowed)."""
-
-    def __init__(self):
-        self.ports = []
-        try:
-            self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))
-            self.sock.bind(("lo", 0))
-        except (PermissionError, OSError):
-            self.sock = None
-            return
-        self.sock.settimeout(0.2)
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while self.running:
-            try:
-                frame, meta = self.sock.recvfrom(70000)
-            except socket.timeout:
-                continue
-            if meta[2] == socket.PACKET_OUTGOING:
-                continue  # each frame on lo is seen twice
-            ip = frame[14:]
-            if len(ip) < 28 or ip[9] != 17 or socket.inet_ntoa(ip[12:16]) != WARDEX_ADDRESS:
-                continue
-            header = (ip[0] & 0x0F) * 4
-            udp = ip[header:]
-            destination = socket.inet_ntoa(ip[16:20])
-            # Other tests on this machine run discovery on groups and ports of their own.
-            if destination not in (GROUP, PEER) and struct.unpack(">H", udp[2:4])[0] != SD_PORT:
-                continue
-            if udp[8:12] == b"\xff\xff\x81\x00":
-                self.ports.append(struct.unpack(">H", udp[0:2])[0])
-
-    def stop(self):
-        if self.sock is not None:
-            self.running = False
-            self.thread.join()
-            self.sock.close()
 
 
 class Peer:
@@ -160,18 +122,11 @@ class PeerCase(process.ProcessCase):
     def setUp(self):
         super().setUp()
         # The standard discovery port and group: the peer knows no other.
-        with open(process.DEPLOYMENT) as f:
-            deployment = json.load(f)
-        deployment["service_discovery"]["port"] = SD_PORT
-        deployment["service_discovery"]["multicast"] = GROUP
-        with open(process.DEPLOYMENT, "w") as f:
-            json.dump(deployment, f)
-        self.capture = Lo_capture()
+        process.edit_deployment(lambda d: d["service_discovery"].update(port=SD_PORT, multicast=GROUP))
         self.peer = Peer()
 
     def tearDown(self):
         self.peer.stop()
-        self.capture.stop()
         super().tearDown()
 
 
@@ -184,8 +139,7 @@ class StandardPeer(PeerCase):
 
         # Find (to the group) -> a unicast offer from wardex's discovery endpoint.
         start = time.monotonic()
-        self.peer.send([SDEntry_Service(type=0x00, srv_id=0x0D01, inst_id=0xFFFF, major_ver=0xFF, ttl=3,
-                                        minor_ver=0xFFFFFFFF)], to=(GROUP, SD_PORT))
+        self.peer.send([find(0x0D01)], to=(GROUP, SD_PORT))
         _, source, via_group, offer = self.peer.wait_for(
             lambda item: not item[2] and any(e.srv_id == 0x0D01 for e in entries_of(item[3], 0x01)), start)
         self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
@@ -196,9 +150,7 @@ class StandardPeer(PeerCase):
         # Subscribe (to wardex's discovery endpoint) -> an Ack from it.
         start = time.monotonic()
         events_port = self.peer.events.getsockname()[1]
-        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
-                                           index_1=0, n_opt_1=1)],
-                       [SDOption_IP4_EndPoint(addr=PEER, l4_proto=0x11, port=events_port)])
+        self.peer.send(*subscription(PEER, events_port))
         _, source, _, ack = self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
         self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
         self.assertEqual(entries_of(ack, 0x07)[0].ttl, 30)
@@ -216,16 +168,13 @@ class StandardPeer(PeerCase):
 
         # The peer reboots: session 1 with the reboot flag again. Its old
         # subscription gets nothing more.
-        self.peer.send([SDEntry_Service(type=0x00, srv_id=0x0401, inst_id=0xFFFF, major_ver=0xFF, ttl=3,
-                                        minor_ver=0xFFFFFFFF)], session=1)
+        self.peer.send([find(0x0401)], session=1)
         time.sleep(0.5)
         self.inject("App1_CB")
         self.assertIsNone(self.peer.notification(2.0), "a notification reached the rebooted peer's old endpoint")
         # Subscribed again, it gets the verdicts again.
         start = time.monotonic()
-        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
-                                           index_1=0, n_opt_1=1)],
-                       [SDOption_IP4_EndPoint(addr=PEER, l4_proto=0x11, port=events_port)])
+        self.peer.send(*subscription(PEER, events_port))
         self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
         self.inject("App1_CB")
         self.assertIsNotNone(self.peer.notification(process.TIMEOUT), "no notification after subscribing again")
@@ -233,8 +182,7 @@ class StandardPeer(PeerCase):
         # Wardex restarts: its first discovery message has session 1 and the reboot flag.
         self.assertEqual(wardex.stop(), 0)
         start = time.monotonic()
-        wardex = process.Wardex()
-        self.children.append(wardex)
+        wardex = self.child(process.Wardex())
         _, source, _, first = self.peer.wait_for(
             lambda item: any(e.ttl > 0 for e in entries_of(item[3], 0x01)), start)
         self.assertEqual(source, (WARDEX_ADDRESS, SD_PORT))
@@ -246,9 +194,6 @@ class StandardPeer(PeerCase):
         with self.peer.lock:
             sources = {item[1] for item in self.peer.received}
         self.assertEqual(sources, {(WARDEX_ADDRESS, SD_PORT)})
-        if self.capture.sock is not None:
-            self.assertTrue(self.capture.ports)
-            self.assertEqual(set(self.capture.ports), {SD_PORT})
 
 
 def rss_kib(pid):
@@ -267,13 +212,12 @@ class DiscoveryAbuse(PeerCase):
                                                               errors=("DTC",))]}]})
         platform, wardex = self.start()
         self.supervising(wardex)
-        find = SDEntry_Service(type=0x00, srv_id=0x0401, inst_id=0xFFFF, major_ver=0xFF, ttl=3, minor_ver=0xFFFFFFFF)
 
         # A find repeating the instance 4,090 times draws one offer of it; a
         # flood of such finds draws a few answers, not one per find.
         start = time.monotonic()
         for _ in range(20):
-            self.peer.send([find] * 4090)
+            self.peer.send([find(0x0401)] * 4090)
         time.sleep(1.0)
         with self.peer.lock:
             answers = [m for at, _, via_group, m in self.peer.received
@@ -328,9 +272,7 @@ class DiscoveryAbuse(PeerCase):
                 address = "127.1.%d.%d" % (n // 250, n % 250 + 1)
                 sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
                 sender.bind((address, 0))
-                sender.sendto(sd_message(1, [SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1,
-                                                                ttl=0xFFFFFF, eventgroup_id=1, index_1=0, n_opt_1=1)],
-                                         [SDOption_IP4_EndPoint(addr=address, l4_proto=0x11, port=40000)]),
+                sender.sendto(sd_message(1, *subscription(address, 40000, ttl=0xFFFFFF)),
                               (WARDEX_ADDRESS, SD_PORT))
                 sender.close()
             storm_done.set()
@@ -354,10 +296,4 @@ class DiscoveryAbuse(PeerCase):
 
 
 if __name__ == "__main__":
-    if not process.BIN_DIR or not process.SYSROOT:
-        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
-        sys.exit(2)
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
-        unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(StandardPeer),
-                            unittest.defaultTestLoader.loadTestsFromTestCase(DiscoveryAbuse)]))
-    sys.exit(0 if result.wasSuccessful() else 1)
+    process.main([StandardPeer, DiscoveryAbuse])

@@ -1,0 +1,265 @@
+"""What the process tests share: the real wardex and `adaptive-sim platform`
+as children, their output line by line, and the sysroot they run in.
+
+wardex runs with DLT_LOCAL_PRINT_MODE=FORCE_ON, so libdlt prints each message
+on its stdout as
+  <date> <time> <timestamp> <counter> <ecu> <app> <context> log <level> V <n> [<arguments>]
+and `adaptive-sim platform` prints one line per event it receives.
+WARDEX_BIN_DIR and WARDEX_SYSROOT name the build's executables and sysroot,
+WARDEX_SHIPPED_DEPLOYMENT the SOME/IP deployment, installed in the sysroot
+with ports of the system's choice and a discovery port and group of this
+run's own.
+"""
+import json
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+BIN_DIR = os.environ.get("WARDEX_BIN_DIR", "")
+SYSROOT = os.environ.get("WARDEX_SYSROOT", "")
+WARDEX = os.path.join(BIN_DIR, "wardex")
+SIM = os.path.join(BIN_DIR, "adaptive-sim")
+RUN_DIR = SYSROOT + "/var/run/adaptive"
+CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
+DEPLOYMENT = SYSROOT + "/etc/adaptive/com_deployment.json"
+# A sanitized wardex is slower, and holds freed memory in quarantine.
+SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
+TIMEOUT = 30.0
+CHECKPOINT = "phm checkpoint Wardex 25011 25011"
+DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
+
+
+def free_udp_port():
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    return port
+
+
+def edit_deployment(change):
+    with open(DEPLOYMENT) as file:
+        deployment = json.load(file)
+    change(deployment)
+    with open(DEPLOYMENT, "w") as file:
+        json.dump(deployment, file)
+    return deployment
+
+
+def install_deployment():
+    os.makedirs(os.path.dirname(DEPLOYMENT), exist_ok=True)
+    with open(os.environ["WARDEX_SHIPPED_DEPLOYMENT"]) as shipped, open(DEPLOYMENT, "w") as installed:
+        installed.write(shipped.read())
+
+    def private(deployment):
+        deployment["service_discovery"]["port"] = free_udp_port()
+        deployment["service_discovery"]["multicast"] = "239.80.%d.%d" % ((os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF)
+        for service in deployment["services"]:
+            for instance in service["instances"]:
+                instance["port"] = 0
+    edit_deployment(private)
+
+
+def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit=("RestartApplication",)):
+    return {"appInstanceId": instance, "counterHealingTimeMin": healing, "SWID": "0x1234", "GID": 1,
+            "MesswertID": "M" + instance, "numberOfAllowedErrors": allowed,
+            "callbackErrorHandling": list(errors), "callbackLimitErrorHandling": list(limit),
+            "callbackNames": [callback]}
+
+
+def wait(condition, what):
+    deadline = time.monotonic() + TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("not within %.0f s: %s" % (TIMEOUT, what))
+        time.sleep(0.01)
+
+
+class Output:
+    """Lines of a child's stdout, each with the time it was read."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _read(self, stream):
+        for raw in stream:
+            with self.cond:
+                self.lines.append((time.monotonic(), raw.decode("utf-8", "replace").rstrip("\n")))
+                self.cond.notify_all()
+
+    def snapshot(self):
+        with self.cond:
+            return list(self.lines)
+
+    def wait_for(self, predicate, timeout=TIMEOUT, start=0):
+        """Index of the first line from start on that satisfies predicate."""
+        deadline = time.monotonic() + timeout
+        index = start
+        with self.cond:
+            while True:
+                for index in range(index, len(self.lines)):
+                    if predicate(self.lines[index][1]):
+                        return index
+                index = max(index, start, len(self.lines))
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError("not seen within %.0f s; last lines:\n%s" % (
+                        timeout, "\n".join(l for _, l in self.lines[-25:])))
+                self.cond.wait(left)
+
+
+class Child:
+    def __init__(self, command, env=None):
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        stdin=subprocess.DEVNULL, env=env)
+        self.output = Output(self.process.stdout)
+
+    def index_of(self, text, start=0):
+        return self.output.wait_for(lambda line: line == text, TIMEOUT, start)
+
+    def count(self, text):
+        return sum(1 for _, line in self.output.snapshot() if line == text)
+
+    def stop(self, signum=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(signum)
+        return self.process.wait(timeout=TIMEOUT)
+
+
+class Wardex(Child):
+    def __init__(self, print_mode="FORCE_ON", dlt_pipe_dir=None):
+        env = dict(os.environ, DLT_LOCAL_PRINT_MODE=print_mode)
+        # By default a private, empty FIFO directory: no DLT daemon is
+        # reachable, even when the machine runs one.
+        env["DLT_PIPE_DIR"] = dlt_pipe_dir or os.path.join(SYSROOT, "no-dlt-daemon")
+        os.makedirs(env["DLT_PIPE_DIR"], exist_ok=True)
+        suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsan-libdlt.supp")
+        env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + ":suppressions=" + suppressions).lstrip(":")
+        super().__init__([WARDEX], env)
+
+    def messages(self):
+        """(time, context, level, text) of every DLT message so far."""
+        matches = ((at, DLT_LINE.match(line)) for at, line in self.output.snapshot())
+        return [(at, m.group(2), m.group(3), m.group(4)) for at, m in matches if m]
+
+    def texts(self):
+        """(level, text) of every message once the output has ended."""
+        self.output.thread.join(TIMEOUT)
+        return [(level, text) for _, _, level, text in self.messages()]
+
+    def wait_for_message(self, level, text, timeout=TIMEOUT, start=0):
+        def matches(line):
+            match = DLT_LINE.match(line)
+            return bool(match) and match.group(3) == level and match.group(4) == text
+        index = self.output.wait_for(matches, timeout, start)
+        return index, self.output.snapshot()[index][0]
+
+    def stop(self, signum=signal.SIGTERM):
+        try:
+            return super().stop(signum)
+        except subprocess.TimeoutExpired:
+            # A wardex that does not end: where each of its threads waits.
+            try:
+                where = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-ex", "thread apply all bt"],
+                                       capture_output=True, text=True, timeout=120).stdout
+            except (OSError, subprocess.TimeoutExpired) as error:
+                where = "no backtrace: %s" % error
+            print("wardex did not end after the signal; its threads:\n" + where)
+            raise
+
+
+class Platform(Child):
+    """`adaptive-sim platform`, or only its PHM or EM part."""
+
+    def __init__(self, only=None):
+        sockets = {"phm": ("phm.sock",), "exec": ("exec.sock",), None: ("phm.sock", "exec.sock")}[only]
+        for name in sockets:  # left by a platform that was killed, they would look ready
+            if os.path.exists(os.path.join(RUN_DIR, name)):
+                os.unlink(os.path.join(RUN_DIR, name))
+        super().__init__([SIM, "platform"] + (["--only", only] if only else []))
+        deadline = time.monotonic() + TIMEOUT
+        while not all(self._accepts(name) for name in sockets):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise AssertionError("the simulated platform did not start")
+            time.sleep(0.01)
+
+    @staticmethod
+    def _accepts(name):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            return probe.connect_ex(os.path.join(RUN_DIR, name)) == 0
+
+
+class ProcessCase(unittest.TestCase):
+    """Clean sysroot files before, children killed after each test."""
+
+    def setUp(self):
+        os.makedirs(RUN_DIR, exist_ok=True)
+        folder = os.path.dirname(CONFIG_BASE)
+        os.makedirs(folder, exist_ok=True)
+        for name in os.listdir(folder):
+            if name.startswith("Wardex_InitialData"):
+                os.unlink(os.path.join(folder, name))
+        # Also the sockets of a daemon killed by an earlier test: EM or PHM
+        # left out of a test must be absent, not unresponsive.
+        for name in ("hostname", "phm.sock", "exec.sock"):
+            if os.path.exists(os.path.join(RUN_DIR, name)):
+                os.unlink(os.path.join(RUN_DIR, name))
+        install_deployment()
+        self.children = []
+        self.addCleanup(os.unlink, DEPLOYMENT)
+
+    def tearDown(self):
+        for child in reversed(self.children):
+            if child.process.poll() is None:
+                child.process.kill()
+                child.process.wait()
+
+    def child(self, child):
+        self.children.append(child)
+        return child
+
+    def install(self, document, host="Kumo"):
+        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "wardex-process-%d.json" % os.getpid())
+        with open(path, "w") as file:
+            file.write(document if isinstance(document, str) else json.dumps(document))
+        subprocess.run([SIM, "partition", host, path], check=True, stdout=subprocess.DEVNULL)
+        os.unlink(path)
+
+    def install_apps(self, *apps):
+        self.install({"DIDs": [{"Apps": list(apps)}]})
+
+    def start(self):
+        return self.child(Platform()), self.child(Wardex())
+
+    def inject(self, callback, count=1):
+        subprocess.run([SIM, "phm-failure", callback, "--count", str(count)], check=True, stdout=subprocess.DEVNULL)
+
+    def supervising(self, wardex):
+        wardex.wait_for_message("debug", "Listening for Callbacks...")
+
+    def wait_for_count(self, child, text, count):
+        wait(lambda: child.count(text) >= count, "%d \"%s\"" % (count, text))
+
+
+def main(cases):
+    """Runs the named cases (argv) of the given classes, or all of them."""
+    if not os.path.isfile(WARDEX) or not SYSROOT:
+        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
+        sys.exit(2)
+    loader = unittest.defaultTestLoader
+    if sys.argv[1:]:
+        suite = unittest.TestSuite(next(c for c in cases if hasattr(c, "test_" + name))("test_" + name)
+                                   for name in sys.argv[1:])
+    else:
+        suite = unittest.TestSuite(loader.loadTestsFromTestCase(c) for c in cases)
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
