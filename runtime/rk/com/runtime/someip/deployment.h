@@ -4,6 +4,8 @@
 // compiled in; <sysroot>/etc/adaptive/com_deployment.json replaces it.
 #pragma once
 
+#include "rk/com/runtime/someip/sd_types.h"
+
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -52,7 +54,7 @@ struct Service_deployment {
 // and this process listens for discovery on unicast:port. With discovery
 // off, an instance of another process counts as available when the
 // deployment gives it an endpoint.
-struct Service_discovery_deployment {
+struct Service_discovery_deployment : Discovery_timing {
     bool enabled{true};
     bool unicast_only{false};
     std::uint16_t port{30490};
@@ -62,24 +64,6 @@ struct Service_discovery_deployment {
         std::uint16_t port{0};
     };
     std::vector<Peer> peers;
-    std::chrono::milliseconds initial_delay_min{10};
-    std::chrono::milliseconds initial_delay_max{100};
-    std::chrono::milliseconds repetition_base_delay{30};
-    std::uint32_t repetitions_max{3};
-    std::chrono::milliseconds cyclic_offer_delay{1000};
-    // Seconds; 0xFFFFFF means until the next reboot.
-    std::uint32_t offer_ttl{3};
-    std::uint32_t subscription_ttl{3};
-    // Bounds on what other processes may ask of this one: the longest
-    // subscription (seconds; never permanent), subscribers per eventgroup,
-    // peers whose session state is kept, and how long a silent peer with
-    // nothing live is remembered. A subscription may name an endpoint on
-    // another address than its sender's only with subscribers_on_other_addresses.
-    std::uint32_t max_subscription_ttl{300};
-    std::uint32_t max_subscribers_per_eventgroup{64};
-    std::uint32_t max_peers{256};
-    std::chrono::seconds peer_timeout{600};
-    bool subscribers_on_other_addresses{false};
 };
 
 struct Deployment {

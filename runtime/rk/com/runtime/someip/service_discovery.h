@@ -43,30 +43,13 @@ public:
     using Clock = std::chrono::steady_clock;
     using Time = Clock::time_point;
 
-    struct Config {
+    struct Config : Discovery_timing {
         // This process's discovery endpoint: its unicast address and the SD port.
         Address self;
         // The multicast group (and SD port); none when discovery is unicast only.
         std::optional<Address> group;
         // Discovery endpoints that get every offer and find by unicast as well.
         std::vector<Address> peers;
-        std::chrono::milliseconds initial_delay_min{10};
-        std::chrono::milliseconds initial_delay_max{100};
-        std::chrono::milliseconds repetition_base_delay{30};
-        std::uint32_t repetitions_max{3};
-        std::chrono::milliseconds cyclic_offer_delay{1000};
-        // Seconds; sd::ttl_forever means until the next reboot.
-        std::uint32_t offer_ttl{3};
-        std::uint32_t subscription_ttl{3};
-        // Seconds a subscription from another process lives at most.
-        std::uint32_t max_subscription_ttl{300};
-        std::size_t max_subscribers_per_eventgroup{64};
-        std::size_t max_peers{256};
-        // A peer with nothing live is forgotten after this long a silence.
-        std::chrono::seconds peer_timeout{600};
-        // Whether a subscription may name an endpoint on another address than
-        // its sender's (a gateway subscribing for others).
-        bool subscribers_on_other_addresses{false};
         // The services this process may use: service id -> major version.
         std::map<std::uint16_t, std::uint8_t> known_services;
     };

@@ -37,18 +37,7 @@ Service_discovery::Config discovery_config(const Deployment& deployment) {
     if (!sd_config.unicast_only) config.group = parse_address(sd_config.multicast, sd_config.port);
     for (const auto& peer : sd_config.peers)
         config.peers.push_back(parse_address(peer.address, peer.port));
-    config.initial_delay_min = sd_config.initial_delay_min;
-    config.initial_delay_max = sd_config.initial_delay_max;
-    config.repetition_base_delay = sd_config.repetition_base_delay;
-    config.repetitions_max = sd_config.repetitions_max;
-    config.cyclic_offer_delay = sd_config.cyclic_offer_delay;
-    config.offer_ttl = sd_config.offer_ttl;
-    config.subscription_ttl = sd_config.subscription_ttl;
-    config.max_subscription_ttl = sd_config.max_subscription_ttl;
-    config.max_subscribers_per_eventgroup = sd_config.max_subscribers_per_eventgroup;
-    config.max_peers = sd_config.max_peers;
-    config.peer_timeout = sd_config.peer_timeout;
-    config.subscribers_on_other_addresses = sd_config.subscribers_on_other_addresses;
+    static_cast<Discovery_timing&>(config) = sd_config;
     for (const auto& service : deployment.services)
         config.known_services[service.service_id] = service.major_version;
     return config;
