@@ -18,6 +18,7 @@ using wardex::protocol::Exec_message;
 using wardex::testing::Fake_line_daemon;
 using namespace std::chrono_literals;
 
+// The errno of the system_error the call raises, 0 without one.
 int error_of(const std::function<void()>& call) {
     try {
         call();
@@ -86,8 +87,11 @@ TEST_F(ExecSocketBackend, EachRequestCarriesAnIdentityAndItsDeadlineAndWaitsForI
     EXPECT_TRUE(capture_.texts().empty());
 }
 
-TEST_F(ExecSocketBackend, RefusedRequestRaisesSystemErrorWithTheDaemonsErrno) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) { return answer(line, "error 1 not yours"); });
+// Arguments that cannot go on one line are refused before anything is sent.
+TEST_F(ExecSocketBackend, RefusedAndUnsendableRequestsRaiseSystemErrorWithTheirErrno) {
+    Fake_line_daemon daemon(path_, [](const std::string& line) {
+        return answer(line, plain(line) == "restart App1" ? "error 1 not yours" : "ok");
+    });
     Recovery_action_client client(backend());
     try {
         client.restart_instance("App1");
@@ -97,28 +101,30 @@ TEST_F(ExecSocketBackend, RefusedRequestRaisesSystemErrorWithTheDaemonsErrno) {
         EXPECT_EQ(std::string(error.what()), "execution management refused restart App1: not yours: " +
                                                  std::generic_category().message(EPERM));
     }
-}
-
-TEST_F(ExecSocketBackend, UndeliverableRequestsRaiseSystemErrorAndStateReportsDoNot) {
-    Recovery_action_client client(backend());
-    EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ENOENT);
-    EXPECT_EQ(error_of([&] { client.stop_instance("App1"); }), ENOENT);
-    EXPECT_EQ(error_of([&] { client.reset_platform(5000); }), ENOENT);
-    ApplicationClient application(backend());
-    application.ReportApplicationState(ApplicationState::kRunning);
-    EXPECT_EQ(capture_.count("Execution state not reported: connect to " + path_ +
-                             ": No such file or directory"),
-              1u);
-}
-
-TEST_F(ExecSocketBackend, UnsendableArgumentsAreRefusedBeforeAnythingIsSent) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) { return answer(line, "ok"); });
-    Recovery_action_client client(backend());
     EXPECT_EQ(error_of([&] { client.restart_instance("App1\nrestart App2"); }), EINVAL);
     EXPECT_EQ(error_of([&] { client.stop_instance(""); }), EINVAL);
     EXPECT_EQ(error_of([&] { client.reset_platform(-1); }), EINVAL);
     client.restart_instance("App3");
-    EXPECT_EQ(plain_lines(daemon), std::vector<std::string>{"restart App3"});
+    EXPECT_EQ(plain_lines(daemon), (std::vector<std::string>{"restart App1", "restart App3"}));
+}
+
+// Without EM a request fails and a state report is only logged; after EM
+// (re)started a request goes over a fresh connection.
+TEST_F(ExecSocketBackend, UndeliverableRequestsRaiseSystemErrorUntilTheDaemonIsBack) {
+    Recovery_action_client client(backend());
+    EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ENOENT);
+    EXPECT_EQ(error_of([&] { client.stop_instance("App1"); }), ENOENT);
+    EXPECT_EQ(error_of([&] { client.reset_platform(5000); }), ENOENT);
+    ApplicationClient(backend()).ReportApplicationState(ApplicationState::kRunning);
+    EXPECT_EQ(capture_.texts(), std::vector<std::string>{"Execution state not reported: connect to " + path_ +
+                                                         ": No such file or directory"});
+    {
+        Fake_line_daemon first(path_, [](const std::string& line) { return answer(line, "ok"); });
+        client.restart_instance("App1");
+    }
+    Fake_line_daemon second(path_, [](const std::string& line) { return answer(line, "ok"); });
+    client.restart_instance("App2");
+    EXPECT_EQ(plain_lines(second), std::vector<std::string>{"restart App2"});
 }
 
 // Given a request EM answers only after its time-out, and lines nobody asked
@@ -154,17 +160,6 @@ TEST_F(ExecSocketBackend, LateDuplicatedAndUnsolicitedAnswersAreLoggedAndDropped
               }));
 }
 
-TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection) {
-    Recovery_action_client client(backend());
-    {
-        Fake_line_daemon first(path_, [](const std::string& line) { return answer(line, "ok"); });
-        client.restart_instance("App1");
-    }
-    Fake_line_daemon second(path_, [](const std::string& line) { return answer(line, "ok"); });
-    client.restart_instance("App2");
-    EXPECT_EQ(plain_lines(second), std::vector<std::string>{"restart App2"});
-}
-
 // An EM that stopped taking connections: its backlog fills, and connecting
 // then ends at the request's time-out instead of waiting for ever.
 TEST_F(ExecSocketBackend, StalledDaemonCostsAtMostTheTimeOutOfEachRequest) {
@@ -180,8 +175,7 @@ TEST_F(ExecSocketBackend, StalledDaemonCostsAtMostTheTimeOutOfEachRequest) {
     Recovery_action_client client(backend(100ms));
     EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ETIMEDOUT);
     EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ETIMEDOUT);
-    ApplicationClient application(backend(100ms));
-    application.ReportApplicationState(ApplicationState::kShuttingdown);
+    ApplicationClient(backend(100ms)).ReportApplicationState(ApplicationState::kShuttingdown);
     EXPECT_EQ(capture_.count("Execution state not reported: connect to " + path_ + ": Connection timed out"), 1u);
 }
 

@@ -85,9 +85,8 @@ private:
 };
 
 std::string read_file(const fs::path& path) {
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
 }
 
@@ -97,7 +96,6 @@ int free_port() {
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
     address.sin6_addr = in6addr_loopback;
-    address.sin6_port = 0;
     socklen_t length = sizeof address;
     int port = -1;
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -111,7 +109,7 @@ int free_port() {
 fs::path fresh_directory(const std::string& name) {
     const fs::path dir = fs::path(WARDEX_TEST_WORK_DIR) / (name + "." + std::to_string(getpid()));
     fs::remove_all(dir);
-    fs::create_directories(dir);
+    fs::create_directories(dir / "run");
     return dir;
 }
 
@@ -129,7 +127,6 @@ constexpr char kThreadsHeader[] = "ECU1 WDX- TEST log warn V 4 ";
 TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
     const fs::path dir = fresh_directory("dlt_daemon");
     const fs::path run_dir = dir / "run";
-    fs::create_directories(run_dir);
     const int port = free_port();
     ASSERT_GT(port, 0);
     std::ofstream(dir / "dlt.conf") << "ECUId = ECU1\nSendContextRegistration = 1\nLoggingMode = 0\nLoggingLevel = 6\n"
@@ -137,17 +134,15 @@ TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
                                     << "PersistanceStoragePath = " << dir.string() << "\n"
                                     << "UDPConnectionSetup = 0\nBindAddress = ::1\n";
 
-    // Given a daemon of our own
     Background daemon(DLT_DAEMON_PROGRAM " -c " + quoted(dir / "dlt.conf") + " -t " + quoted(run_dir) + " -p " +
                           std::to_string(port),
                       dir / "daemon.out");
     ASSERT_TRUE(daemon.started());
     ASSERT_TRUE(eventually([&] { return fs::exists(run_dir / "dlt"); })) << read_file(dir / "daemon.out");
 
-    // When a process logs a text, an 8-bit and a 16-bit number through ara::log
+    // A text, an 8-bit and a 16-bit number logged through ara::log reach a client.
     ASSERT_EQ(run_helper(run_dir, dir / "helper.out"), 0) << read_file(dir / "helper.out");
 
-    // Then the daemon hands it to a client
     Background receiver(DLT_RECEIVE_PROGRAM " -o " + quoted(dir / "out.dlt") + " -p " + std::to_string(port) + " ::1",
                         dir / "receive.out");
     ASSERT_TRUE(receiver.started());
@@ -178,9 +173,7 @@ TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
 // directory at all.
 TEST(DltSink, ProcessThatLoggedWithoutADaemonExitsPromptly) {
     const fs::path dir = fresh_directory("dlt_no_daemon");
-    const fs::path empty_run_dir = dir / "run";
-    fs::create_directories(empty_run_dir);
-    for (const fs::path& pipe_dir : {empty_run_dir, dir / "missing"}) {
+    for (const fs::path& pipe_dir : {dir / "run", dir / "missing"}) {
         const auto start = Clock::now();
         EXPECT_EQ(run_helper(pipe_dir, dir / "helper.out"), 0);
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -193,9 +186,7 @@ TEST(DltSink, ProcessThatLoggedWithoutADaemonExitsPromptly) {
 // each come out as one whole line.
 TEST(DltSink, ConcurrentLocalPrintingKeepsEveryLineWhole) {
     const fs::path dir = fresh_directory("dlt_local_print");
-    const fs::path empty_run_dir = dir / "run";
-    fs::create_directories(empty_run_dir);
-    const int status = run_helper(empty_run_dir, dir / "helper.out", "DLT_LOCAL_PRINT_MODE=FORCE_ON", "threads");
+    const int status = run_helper(dir / "run", dir / "helper.out", "DLT_LOCAL_PRINT_MODE=FORCE_ON", "threads");
     const std::string output = read_file(dir / "helper.out");
     ASSERT_EQ(status, 0) << output.substr(0, 4000);
 

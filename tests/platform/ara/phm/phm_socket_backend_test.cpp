@@ -35,19 +35,20 @@ public:
         source_.stop();
         thread_.join();
     }
-    bool wait_for_delivered(std::size_t count) { return wait([&] { return delivered_.size() >= count; }); }
-    bool wait_for_return() { return wait([&] { return returned_; }); }
+    bool wait_for_delivered(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 10s, [&] { return delivered_.size() >= count; });
+    }
+    bool wait_for_return() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 10s, [&] { return returned_; });
+    }
     std::vector<std::string> delivered() {
         std::lock_guard<std::mutex> lock(mutex_);
         return delivered_;
     }
 
 private:
-    template <typename Predicate>
-    bool wait(Predicate predicate) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, predicate);
-    }
 
     Failure_source& source_;
     std::mutex mutex_;
@@ -158,18 +159,21 @@ TEST_F(PhmSocketBackend, CallbackClientStoppedBeforeRunReturnsAtOnce) {
     EXPECT_TRUE(client.stopped());
 }
 
-TEST_F(PhmSocketBackend, CheckpointIsOneLineAndSurvivesADaemonRestart) {
+TEST_F(PhmSocketBackend, CheckpointIsOneLineFailsWithoutDaemonAndSurvivesADaemonRestart) {
     auto sink = make_socket_checkpoint_sink(path_);
-    {
-        Fake_line_daemon daemon(path_);
+    try {
         sink->checkpoint("Wardex", 25011, 25011);
-        ASSERT_TRUE(daemon.wait_for_lines(1));
-        EXPECT_EQ(daemon.lines(), std::vector<std::string>{"checkpoint Wardex 25011 25011"});
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "PHM is not reachable: connect to " + path_ + ": No such file or directory");
     }
-    Fake_line_daemon restarted(path_);
-    sink->checkpoint("Wardex", 1, 65535);
-    ASSERT_TRUE(restarted.wait_for_lines(1));
-    EXPECT_EQ(restarted.lines(), std::vector<std::string>{"checkpoint Wardex 1 65535"});
+    for (const std::uint16_t id : {25011, 65535}) {
+        Fake_line_daemon daemon(path_);
+        sink->checkpoint("Wardex", 1, id);
+        EXPECT_THROW(sink->checkpoint("Bad\nname", 1, 1), std::runtime_error);
+        ASSERT_TRUE(daemon.wait_for_lines(1));
+        EXPECT_EQ(daemon.lines(), std::vector<std::string>{"checkpoint Wardex 1 " + std::to_string(id)});
+    }
 }
 
 // Checkpoints to a PHM that never reads pile up only in a small queue; once
@@ -192,18 +196,6 @@ TEST_F(PhmSocketBackend, CheckpointToAPhmThatTakesNothingFailsInsteadOfWaiting) 
     int connections = 0;
     while (wardex::io::accept_connection(listening.get())) ++connections;
     EXPECT_EQ(connections, 2);
-}
-
-TEST_F(PhmSocketBackend, CheckpointWithoutDaemonRaisesRuntimeError) {
-    auto sink = make_socket_checkpoint_sink(path_);
-    try {
-        sink->checkpoint("Wardex", 25011, 25011);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "PHM is not reachable: connect to " + path_ + ": No such file or directory");
-    }
-    EXPECT_THROW(sink->checkpoint("Bad\nname", 1, 1), std::runtime_error);
 }
 
 }  // namespace
