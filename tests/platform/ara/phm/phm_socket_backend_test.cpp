@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/wait_until.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -19,49 +20,37 @@ using namespace std::chrono_literals;
 // Runs a failure source on a thread and collects what it delivers.
 class Running_source {
 public:
-    explicit Running_source(Failure_source& source) : source_(source) {
-        thread_ = std::thread([this] {
-            source_.run([this](const std::string& name) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                delivered_.push_back(name);
-                changed_.notify_all();
-            });
-            std::lock_guard<std::mutex> lock(mutex_);
-            returned_ = true;
-            changed_.notify_all();
-        });
-    }
+    explicit Running_source(Failure_source& source) : source_(source) {}
     ~Running_source() {
         source_.stop();
         thread_.join();
     }
     bool wait_for_delivered(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return delivered_.size() >= count; });
+        return wardex::test::wait_until([&] { return delivered().size() >= count; });
     }
-    bool wait_for_return() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return returned_; });
-    }
+    bool wait_for_return() { return wardex::test::wait_until([&] { return returned_.load(); }); }
     std::vector<std::string> delivered() {
         std::lock_guard<std::mutex> lock(mutex_);
         return delivered_;
     }
 
 private:
-
     Failure_source& source_;
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<std::string> delivered_;
-    bool returned_ = false;
-    std::thread thread_;
+    std::atomic<bool> returned_{false};
+    std::thread thread_{[this] {
+        source_.run([this](const std::string& name) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            delivered_.push_back(name);
+        });
+        returned_ = true;
+    }};
 };
 
 class PhmSocketBackend : public ::testing::Test {
 protected:
-    // A test that listens by itself leaves its socket file behind.
-    ~PhmSocketBackend() override { ::unlink(path_.c_str()); }
+    ~PhmSocketBackend() override { ::unlink(path_.c_str()); }  // of a test that listened by itself
     const std::string path_ = wardex::testing::private_socket("phm");
     const std::string absent_ =
         "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory";
