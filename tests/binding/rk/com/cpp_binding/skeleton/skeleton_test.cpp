@@ -50,6 +50,12 @@ TEST_F(Skeleton, EmptyInstanceIsRefusedWithAFatalInstantiationIncident) {
               R"("2_string":""}},"2_data":{"1_string":"Instance id of a provided service must not be empty"}})");
 }
 
+TEST(SkeletonWithoutRuntime, OtherConstructionFailuresPassWithoutAnIncident) {
+    ara::log::Capture capture;
+    EXPECT_THROW(Calculator_skeleton skeleton, std::logic_error);
+    EXPECT_TRUE(capture.records().empty());
+}
+
 TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     Calculator_skeleton skeleton;
     std::promise<void> entered, release;
@@ -102,7 +108,6 @@ TEST_F(Skeleton, OnlyAnOfferedEventGoesOutAsOneByteAndIsLoggedWithItsValue) {
     Calculator_skeleton skeleton;
     skeleton.Changed.Send(Mood::kAngry);
     skeleton.OfferService();
-    capture.clear();
     skeleton.Changed.Send(Mood::kAngry);
     skeleton.Changed.Send(static_cast<Mood>(2));
     skeleton.StopOfferService();
