@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -143,15 +144,23 @@ TEST(Misuse, EachMisuseThrowsItsFutureErrorAndRunsNoHandlerTwice) {
         ++runs;
         EXPECT_EQ(ready.get(), 1);
         EXPECT_EQ(error_code_of([&] { ready.get(); }), std::future_errc::no_state);
+        EXPECT_FALSE(ready.is_ready());
     });
     promise.set_value(1);
     EXPECT_EQ(error_code_of([&] { promise.set_value(2); }), std::future_errc::promise_already_satisfied);
+    EXPECT_EQ(error_code_of([&] { promise.set_exception(std::make_exception_ptr(std::runtime_error("x"))); }),
+              std::future_errc::promise_already_satisfied);
     EXPECT_EQ(error_code_of([&] { promise.get_future(); }), std::future_errc::future_already_retrieved);
     EXPECT_EQ(error_code_of([&] { future.then([](Future<int>) {}); }), std::future_errc::no_state);
+    EXPECT_EQ(error_code_of([&] { future.get(); }), std::future_errc::no_state);
     EXPECT_EQ(runs, 1);
     Promise<int> moved_from;
     Promise<int> other(std::move(moved_from));
-    EXPECT_EQ(error_code_of([&] { moved_from.set_value(1); }), std::future_errc::no_state);
+    for (const auto& misuse : std::vector<std::function<void()>>{[&] { moved_from.get_future(); },
+                                                                  [&] { moved_from.set_value(1); },
+                                                                  [&] { moved_from.set_future_dtor_handler([] {}); }}) {
+        EXPECT_EQ(error_code_of(misuse), std::future_errc::no_state);
+    }
     EXPECT_TRUE(other.get_future().valid());
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 // Arguments keep their types (an 8-bit value is a number, never a character);
 // the free functions write to the default context; a level above the default
-// is dropped before any sink.
+// is dropped before any sink; a context has one logger.
 TEST(LogStream, KeepsArgumentTypesAndLevelsAndDropsLevelsAboveTheDefault) {
     Capture capture;
     CreateLogger("TST", "test").LogInfo() << "count" << std::uint8_t{65} << std::uint16_t{25011} << true
@@ -26,6 +26,7 @@ TEST(LogStream, KeepsArgumentTypesAndLevelsAndDropsLevelsAboveTheDefault) {
     EXPECT_EQ(records[0].text(), "count 65 25011 true -3");
     EXPECT_EQ(records[1].level, LogLevel::kWarn);
     EXPECT_EQ(records[1].context, "DFLT");
+    EXPECT_EQ(&CreateLogger("TST", "other"), &CreateLogger("TST", "test"));
 }
 
 }  // namespace
