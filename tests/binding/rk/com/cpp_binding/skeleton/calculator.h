@@ -82,10 +82,11 @@ private:
 inline const rk::com::cpp_binding::Service_info calculator_7{tq::com::runtime::Service_id("test::Calculator"),
                                                               tq::com::runtime::Instance_id("7")};
 
-// The service part of every incident of instance "7".
-inline const std::string service_json =
-    R"("2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
-    R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})";
+// An incident of instance "7": its name, then what follows the service part.
+inline std::string incident(const std::string& name, const std::string& rest) {
+    return R"({"1_incident":{"1_id":")" + name + R"(","2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
+           R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})" + rest;
+}
 
 template <typename T>
 tq::com::Future<T> ready(T value) {
@@ -102,19 +103,20 @@ inline tq::com::Future<void> ready() {
 // The runtime with a fake transport, and the log captured from the start.
 class Runtime_fixture : public ::testing::Test {
 protected:
-    // The incident records so far: all, or those of one kind.
-    std::vector<ara::log::Record> incidents(const std::string& name = {}) const {
+    // "level context text" of the incidents so far: all, or those of one kind.
+    std::vector<std::string> incidents(const std::string& name = {}) const {
         const std::string prefix = R"({"1_incident":{"1_id":")" + (name.empty() ? name : name + "\"");
-        std::vector<ara::log::Record> found;
+        std::vector<std::string> found;
         for (const auto& record : capture.records()) {
-            if (record.text().rfind(prefix, 0) == 0) found.push_back(record);
+            if (record.text().rfind(prefix, 0) == 0) {
+                found.push_back(std::string(to_string(record.level)) + " " + record.context + " " + record.text());
+            }
         }
         return found;
     }
 
     ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport =
-        std::make_shared<rk::com::runtime::Fake_transport>();
+    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
     rk::com::runtime::Component_singleton component{transport};
 };
 
