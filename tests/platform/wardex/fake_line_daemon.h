@@ -45,15 +45,9 @@ public:
         return lines_;
     }
 
-    bool wait_for_lines(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    bool wait_for_lines(std::size_t count) const {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return lines_.size() >= count; });
-    }
-
-    bool wait_for_connections(std::size_t count,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return accepted_ >= count; });
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return lines_.size() >= count; });
     }
 
     // Writes raw bytes to every connected client.
@@ -77,8 +71,6 @@ private:
                     std::lock_guard<std::mutex> lock(mutex_);
                     const int key = fd.get();
                     connections_.emplace(key, std::make_unique<io::Line_connection>(std::move(fd)));
-                    ++accepted_;
-                    changed_.notify_all();
                 }
             }
             for (std::size_t i = 2; i < fds.size(); ++i) {
@@ -96,12 +88,10 @@ private:
         while (auto line = connection.next_line()) {
             lines_.push_back(*line);
             changed_.notify_all();
-            if (!reply_) continue;
-            if (auto answer = reply_(*line)) {
-                try {
-                    connection.send_line(*answer);
-                } catch (...) {
-                }
+            const auto answer = reply_ ? reply_(*line) : std::nullopt;
+            try {
+                if (answer) connection.send_line(*answer);
+            } catch (...) {
             }
         }
         if (!open) connections_.erase(found);
@@ -115,7 +105,6 @@ private:
     mutable std::condition_variable changed_;
     std::map<int, std::unique_ptr<io::Line_connection>> connections_;
     std::vector<std::string> lines_;
-    std::size_t accepted_ = 0;
     bool stopped_ = false;
     std::thread thread_;
 };

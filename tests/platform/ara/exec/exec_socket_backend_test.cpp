@@ -14,10 +14,10 @@
 namespace ara::exec {
 namespace {
 
-using wardex::protocol::Exec_message;
 using wardex::testing::Fake_line_daemon;
 using namespace std::chrono_literals;
 
+// The errno of the system_error the call raises, 0 without one.
 int error_of(const std::function<void()>& call) {
     try {
         call();
@@ -27,23 +27,22 @@ int error_of(const std::function<void()>& call) {
     return 0;
 }
 
-// The request of a line as EM reads it, and the answer line with its identity.
-Exec_message request_of(const std::string& line) {
+// A request line as EM reads it; its text without the identity; an answer to it.
+wardex::protocol::Exec_message request_of(const std::string& line) {
     std::string error;
     auto message = wardex::protocol::parse_exec_line(line, error);
     EXPECT_TRUE(message && message->id != 0) << line << ": " << error;
-    return message.value_or(Exec_message{});
+    return message.value_or(wardex::protocol::Exec_message{});
 }
-
 std::string plain(const std::string& line) {
-    Exec_message message = request_of(line);
+    auto message = request_of(line);
     message.id = 0;
     return wardex::protocol::format(message);
 }
-
-std::string answer(const std::string& line, const std::string& text) {
+std::optional<std::string> answer(const std::string& line, const std::string& text) {
     return "answer " + std::to_string(request_of(line).id) + " " + text;
 }
+std::optional<std::string> ok(const std::string& line) { return answer(line, "ok"); }
 
 std::vector<std::string> plain_lines(const Fake_line_daemon& daemon) {
     std::vector<std::string> result;
@@ -53,8 +52,7 @@ std::vector<std::string> plain_lines(const Fake_line_daemon& daemon) {
 
 class ExecSocketBackend : public ::testing::Test {
 protected:
-    // A test that listens by itself leaves its socket file behind.
-    ~ExecSocketBackend() override { ::unlink(path_.c_str()); }
+    ~ExecSocketBackend() override { ::unlink(path_.c_str()); }  // of a test that listened by itself
     std::shared_ptr<Execution_backend> backend(std::chrono::milliseconds timeout = 2s) {
         return make_socket_execution_backend(path_, "Wardex", timeout);
     }
@@ -62,33 +60,18 @@ protected:
     log::Capture capture_;
 };
 
-TEST_F(ExecSocketBackend, EachRequestCarriesAnIdentityAndItsDeadlineAndWaitsForItsAnswer) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) { return answer(line, "ok"); });
+// Identities count per client; a recovery request may take 2 s, a state
+// report far less. Arguments that cannot go on one line are refused before
+// anything is sent; a refusal carries EM's errno and text.
+TEST_F(ExecSocketBackend, EachRequestCarriesItsIdentityAndDeadlineAndGetsItsOwnAnswer) {
+    Fake_line_daemon daemon(path_, [](const std::string& line) {
+        return plain(line) == "restart App1" ? answer(line, "error 1 not yours") : ok(line);
+    });
     Recovery_action_client client(backend());
     ApplicationClient application(backend());
-    const auto before = std::chrono::steady_clock::now().time_since_epoch();
+    const auto start_ns = static_cast<std::uint64_t>(
+        std::chrono::nanoseconds(std::chrono::steady_clock::now().time_since_epoch()).count());
     application.ReportApplicationState(ApplicationState::kRunning);
-    client.restart_instance("App1");
-    client.stop_instance("App with blanks");
-    client.reset_platform(5000);
-    application.ReportApplicationState(ApplicationState::kShuttingdown);
-    EXPECT_EQ(plain_lines(daemon),
-              (std::vector<std::string>{"state Wardex kRunning", "restart App1", "stop App with blanks",
-                                        "reset-platform 5000", "state Wardex kShuttingdown"}));
-    // Identities count per client; a recovery request may take 2 s, a state report far less.
-    const auto lines = daemon.lines();
-    EXPECT_EQ((std::vector<std::uint32_t>{request_of(lines[0]).id, request_of(lines[1]).id,
-                                          request_of(lines[2]).id, request_of(lines[4]).id}),
-              (std::vector<std::uint32_t>{1, 1, 2, 2}));
-    const auto start_ns = static_cast<std::uint64_t>(std::chrono::nanoseconds(before).count());
-    EXPECT_GT(request_of(lines[1]).deadline_ns, start_ns + 1'900'000'000u);
-    EXPECT_LT(request_of(lines[0]).deadline_ns, start_ns + 1'000'000'000u);
-    EXPECT_TRUE(capture_.texts().empty());
-}
-
-TEST_F(ExecSocketBackend, RefusedRequestRaisesSystemErrorWithTheDaemonsErrno) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) { return answer(line, "error 1 not yours"); });
-    Recovery_action_client client(backend());
     try {
         client.restart_instance("App1");
         FAIL() << "no exception";
@@ -97,28 +80,39 @@ TEST_F(ExecSocketBackend, RefusedRequestRaisesSystemErrorWithTheDaemonsErrno) {
         EXPECT_EQ(std::string(error.what()), "execution management refused restart App1: not yours: " +
                                                  std::generic_category().message(EPERM));
     }
-}
-
-TEST_F(ExecSocketBackend, UndeliverableRequestsRaiseSystemErrorAndStateReportsDoNot) {
-    Recovery_action_client client(backend());
-    EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ENOENT);
-    EXPECT_EQ(error_of([&] { client.stop_instance("App1"); }), ENOENT);
-    EXPECT_EQ(error_of([&] { client.reset_platform(5000); }), ENOENT);
-    ApplicationClient application(backend());
-    application.ReportApplicationState(ApplicationState::kRunning);
-    EXPECT_EQ(capture_.count("Execution state not reported: connect to " + path_ +
-                             ": No such file or directory"),
-              1u);
-}
-
-TEST_F(ExecSocketBackend, UnsendableArgumentsAreRefusedBeforeAnythingIsSent) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) { return answer(line, "ok"); });
-    Recovery_action_client client(backend());
     EXPECT_EQ(error_of([&] { client.restart_instance("App1\nrestart App2"); }), EINVAL);
     EXPECT_EQ(error_of([&] { client.stop_instance(""); }), EINVAL);
     EXPECT_EQ(error_of([&] { client.reset_platform(-1); }), EINVAL);
-    client.restart_instance("App3");
-    EXPECT_EQ(plain_lines(daemon), std::vector<std::string>{"restart App3"});
+    client.stop_instance("App with blanks");
+    client.reset_platform(5000);
+    application.ReportApplicationState(ApplicationState::kShuttingdown);
+    EXPECT_EQ(plain_lines(daemon), (std::vector<std::string>{"state Wardex kRunning", "restart App1",
+                                                             "stop App with blanks", "reset-platform 5000",
+                                                             "state Wardex kShuttingdown"}));
+    std::vector<std::uint32_t> ids;
+    for (const auto& line : daemon.lines()) ids.push_back(request_of(line).id);
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{1, 1, 2, 3, 2}));
+    EXPECT_GT(request_of(daemon.lines()[1]).deadline_ns, start_ns + 1'900'000'000u);
+    EXPECT_LT(request_of(daemon.lines()[0]).deadline_ns, start_ns + 1'000'000'000u);
+    EXPECT_TRUE(capture_.texts().empty());
+}
+
+// Without EM a request fails and a state report is only logged; after EM
+// (re)started a request goes over a fresh connection.
+TEST_F(ExecSocketBackend, UndeliverableRequestsRaiseSystemErrorUntilTheDaemonIsBack) {
+    Recovery_action_client client(backend());
+    EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ENOENT);
+    EXPECT_EQ(error_of([&] { client.reset_platform(5000); }), ENOENT);
+    ApplicationClient(backend()).ReportApplicationState(ApplicationState::kRunning);
+    EXPECT_EQ(capture_.texts(), std::vector<std::string>{"Execution state not reported: connect to " + path_ +
+                                                         ": No such file or directory"});
+    {
+        Fake_line_daemon first(path_, ok);
+        client.restart_instance("App1");
+    }
+    Fake_line_daemon second(path_, ok);
+    client.restart_instance("App2");
+    EXPECT_EQ(plain_lines(second), std::vector<std::string>{"restart App2"});
 }
 
 // Given a request EM answers only after its time-out, and lines nobody asked
@@ -130,39 +124,22 @@ TEST_F(ExecSocketBackend, LateDuplicatedAndUnsolicitedAnswersAreLoggedAndDropped
             silent = line;
             return std::nullopt;
         }
-        // The late "ok" of the silent request comes just before the refusal
-        // of this one, after an unsolicited answer, a line without identity
-        // and a malformed one; the refusal is repeated.
-        const std::string refusal = answer(line, "error 1 not yours");
-        return answer(silent, "ok") + "\nanswer 99 ok\nok\nmaybe\n" + refusal + "\n" + refusal;
+        // The late "ok" of the silent request, an unsolicited answer, a line
+        // without identity and a malformed one, then the refusal twice.
+        const std::string refusal = *answer(line, "error 1 not yours");
+        return *answer(silent, "ok") + "\nanswer 99 ok\nok\nmaybe\n" + refusal + "\n" + refusal;
     });
     Recovery_action_client client(backend(200ms));
     EXPECT_EQ(error_of([&] { client.restart_instance("Silent"); }), ETIMEDOUT);
     EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), EPERM);
     EXPECT_EQ(error_of([&] { client.stop_instance("App1"); }), EPERM);
-    EXPECT_EQ(capture_.texts(),
-              (std::vector<std::string>{
-                  "Ignored line from EM: answer 1 ok late answer",
-                  "Ignored line from EM: answer 99 ok unsolicited answer",
-                  "Ignored line from EM: ok answer without identity",
-                  "Ignored line from EM: maybe unknown message",
-                  "Ignored line from EM: answer 2 error 1 not yours late answer",
-                  "Ignored line from EM: answer 1 ok late answer",
-                  "Ignored line from EM: answer 99 ok unsolicited answer",
-                  "Ignored line from EM: ok answer without identity",
-                  "Ignored line from EM: maybe unknown message",
-              }));
-}
-
-TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection) {
-    Recovery_action_client client(backend());
-    {
-        Fake_line_daemon first(path_, [](const std::string& line) { return answer(line, "ok"); });
-        client.restart_instance("App1");
-    }
-    Fake_line_daemon second(path_, [](const std::string& line) { return answer(line, "ok"); });
-    client.restart_instance("App2");
-    EXPECT_EQ(plain_lines(second), std::vector<std::string>{"restart App2"});
+    const std::vector<std::string> junk{"answer 1 ok late answer", "answer 99 ok unsolicited answer",
+                                        "ok answer without identity", "maybe unknown message"};
+    std::vector<std::string> expected;
+    for (const auto& text : junk) expected.push_back("Ignored line from EM: " + text);
+    expected.push_back("Ignored line from EM: answer 2 error 1 not yours late answer");
+    for (const auto& text : junk) expected.push_back("Ignored line from EM: " + text);
+    EXPECT_EQ(capture_.texts(), expected);
 }
 
 // An EM that stopped taking connections: its backlog fills, and connecting
@@ -170,36 +147,29 @@ TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection
 TEST_F(ExecSocketBackend, StalledDaemonCostsAtMostTheTimeOutOfEachRequest) {
     const auto listening = wardex::io::listen_unix(path_, 0);
     std::vector<wardex::io::Fd> backlog;
-    for (int i = 0; i < 64; ++i) {
-        try {
-            backlog.push_back(wardex::io::connect_unix(path_, 0ms));
-        } catch (const std::system_error&) {
-            break;
-        }
+    try {
+        for (int i = 0; i < 64; ++i) backlog.push_back(wardex::io::connect_unix(path_, 0ms));
+    } catch (const std::system_error&) {
     }
     Recovery_action_client client(backend(100ms));
     EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ETIMEDOUT);
     EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), ETIMEDOUT);
-    ApplicationClient application(backend(100ms));
-    application.ReportApplicationState(ApplicationState::kShuttingdown);
+    ApplicationClient(backend(100ms)).ReportApplicationState(ApplicationState::kShuttingdown);
     EXPECT_EQ(capture_.count("Execution state not reported: connect to " + path_ + ": Connection timed out"), 1u);
 }
 
 // A thread whose waits were cancelled (the PHM client's Run being stopped)
 // gives up the request it waits for at once and asks for nothing new.
 TEST_F(ExecSocketBackend, CancelledThreadEndsItsRequestAtOnce) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) -> std::optional<std::string> {
-        if (plain(line) == "restart Slow") return std::nullopt;
-        return answer(line, "ok");
+    Fake_line_daemon daemon(path_, [](const std::string& line) {
+        return plain(line) == "restart Slow" ? std::nullopt : ok(line);
     });
-    auto shared = backend(std::chrono::hours(1));
-    Recovery_action_client client(shared);
+    Recovery_action_client client(backend(std::chrono::hours(1)));
     wardex::io::Wakeup stop;
     auto waiting = std::async(std::launch::async, [&] {
         wardex::io::Cancel_scope scope(stop.fd());
         const int first = error_of([&] { client.restart_instance("Slow"); });
-        const int second = error_of([&] { client.restart_instance("App1"); });
-        return std::make_pair(first, second);
+        return std::make_pair(first, error_of([&] { client.restart_instance("App1"); }));
     });
     ASSERT_TRUE(daemon.wait_for_lines(1));
     stop.notify();

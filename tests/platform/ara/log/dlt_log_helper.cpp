@@ -1,6 +1,6 @@
 // Logs through ara::log into DLT and exits; started by the DLT tests with
 // DLT_PIPE_DIR pointing at a private daemon (or at none). With the argument
-// "threads" it logs kMessages messages from each of kThreads threads at once.
+// "threads" it logs 300 messages from each of 4 threads at once.
 #include "ara/log/logging.h"
 
 #include <cstdint>
@@ -9,22 +9,15 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-constexpr int kThreads = 4;
-constexpr int kMessages = 300;
-
-}  // namespace
-
 int main(int argc, char** argv) {
     ara::log::InitLogging("WDX", "Wardex", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote,
                           "");
     auto& logger = ara::log::CreateLogger("TEST", "dlt sink test");
     if (argc > 1 && std::strcmp(argv[1], "threads") == 0) {
         std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
+        for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&logger, t] {
-                for (int i = 0; i < kMessages; ++i) {
+                for (int i = 0; i < 300; ++i) {
                     logger.LogWarn() << "thread" << static_cast<std::uint16_t>(t)
                                      << std::string(40, static_cast<char>('a' + t))
                                      << static_cast<std::uint16_t>(i);

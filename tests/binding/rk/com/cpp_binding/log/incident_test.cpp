@@ -45,32 +45,27 @@ TEST(IncidentRecord, UnknownOptionsValueTypesAndNumberingOfSeveralValues) {
                   R"(,"4_method_id":3},"2_data":{"1_string":"Grüße","2_enum":0}})");
 }
 
-TEST(IncidentRecord, InvalidUtf8GivesTheLibrarysErrorText) {
-    const std::string invalid("\xFF");
+struct Unencodable {};
+[[noreturn]] void to_json(nlohmann::json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
+
+// Text that is not UTF-8 gives the JSON library's error text; any other
+// failure while building gives an empty text.
+TEST(IncidentRecord, UnencodableValuesGiveTheLibrarysErrorTextOrNothing) {
     std::string library_text;
     try {
-        nlohmann::json(invalid).dump();
+        nlohmann::json(std::string("\xFF")).dump();
     } catch (const std::exception& error) {
         library_text = error.what();
     }
     ASSERT_FALSE(library_text.empty());
-    EXPECT_EQ(record(incidents::Method_call_request_process{monitor, 0, 1}, invalid), library_text);
-}
-
-struct Unencodable {};
-[[noreturn]] void to_json(nlohmann::json&, const Unencodable&) { throw std::runtime_error("cannot encode"); }
-
-TEST(IncidentRecord, AFailureWhileBuildingGivesAnEmptyText) {
+    EXPECT_EQ(record(incidents::Method_call_request_process{monitor, 0, 1}, std::string("\xFF")), library_text);
     EXPECT_EQ(record(incidents::Offer_service{monitor}, Unencodable{}), "");
 }
 
 struct Counted {
     static inline int conversions = 0;
 };
-void to_json(nlohmann::json& j, const Counted&) {
-    ++Counted::conversions;
-    j = "counted";
-}
+void to_json(nlohmann::json& j, const Counted&) { j = ++Counted::conversions; }
 
 TEST(IncidentLogger, DisabledLevelEncodesAndWritesNothing) {
     ara::log::Capture capture;

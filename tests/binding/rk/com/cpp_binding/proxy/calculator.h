@@ -9,8 +9,6 @@
 #include "rk/com/someip/serialization/deserializer.h"
 #include "tq/com/runtime/identifiers.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <exception>
 #include <vector>
 
@@ -19,48 +17,38 @@ namespace wardex::test {
 class Division_by_zero : public rk::com::cpp_binding::Application_error_exception {
 public:
     static constexpr std::uint8_t code = 5;
-
-    explicit Division_by_zero(std::uint8_t detail_value) : detail(detail_value) {}
     explicit Division_by_zero(const std::vector<std::uint8_t>& payload) {
-        rk::com::someip::serialization::Deserializer deserializer(payload);
-        deserializer.deserialize(detail);
+        rk::com::someip::serialization::Deserializer(payload).deserialize(detail);
     }
     const char* what() const noexcept override { return "Calculator::Division_by_zero::5"; }
     std::uint8_t error() const noexcept override { return code; }
     void serialize(rk::com::someip::serialization::Serializer& serializer) const override {
         serializer.serialize(detail);
     }
-
     std::uint8_t detail{0};
 };
 
-class Calculator {
-public:
+struct Calculator {
     static constexpr tq::com::runtime::Service_id_literal id() noexcept {
         return tq::com::runtime::Service_id_literal("wardex::test::Calculator");
     }
-    static constexpr rk::com::connector::Service_interface_description description() noexcept {
-        return {0, 2};
-    }
+    static constexpr rk::com::connector::Service_interface_description description() noexcept { return {0, 2}; }
 
     struct Add {
         static constexpr std::uint16_t id = 0;
         using Signature = std::uint32_t(std::uint16_t, std::uint16_t);
         static constexpr std::size_t expected_output_size = 4;
-        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t,
-                                                                  const std::vector<std::uint8_t>&) {
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t, const std::vector<std::uint8_t>&) {
             return nullptr;
         }
     };
-
     struct Divide {
         static constexpr std::uint16_t id = 1;
         using Signature = std::uint16_t(std::uint16_t, std::uint16_t);
         static constexpr std::size_t expected_output_size = 2;
         static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t code,
                                                                   const std::vector<std::uint8_t>& payload) {
-            if (code != Division_by_zero::code) return nullptr;
-            return std::make_exception_ptr(Division_by_zero(payload));
+            return code == Division_by_zero::code ? std::make_exception_ptr(Division_by_zero(payload)) : nullptr;
         }
     };
 };
@@ -69,7 +57,6 @@ class CalculatorProxy : public ara::com::internal::proxy::Proxy<Calculator> {
 public:
     explicit CalculatorProxy(const HandleType& handle)
         : Proxy<Calculator>(handle), Add(port_link()), Divide(port_link()) {}
-
     ara::com::internal::proxy::Method<Calculator::Add, Calculator::Add::Signature> Add;
     ara::com::internal::proxy::Method<Calculator::Divide, Calculator::Divide::Signature> Divide;
 };

@@ -1,7 +1,6 @@
 // A small provided interface for the skeleton tests: a method without result
-// (Store), a method with a generated result (Lookup), and an event (Changed).
-// The test sets the handlers before it offers the service; the fixture plays
-// the runtime with a fake transport.
+// (Store), one with a generated result (Lookup), and an event (Changed); the
+// fixture plays the runtime with a fake transport.
 #pragma once
 
 #include "ara/com/internal/skeleton/event.h"
@@ -32,19 +31,12 @@ struct Summary {
     std::array<std::uint8_t, 1> count{};
     std::vector<std::uint8_t> data;
     template <typename F>
-    void visit_fields(F&& f) {
-        f(count);
-        f(data);
-    }
+    void visit_fields(F&& f) { f(count), f(data); }
     template <typename F>
-    void visit_fields(F&& f) const {
-        f(count);
-        f(data);
-    }
+    void visit_fields(F&& f) const { f(count), f(data); }
 };
 
-class Calculator {
-public:
+struct Calculator {
     static constexpr tq::com::runtime::Service_id_literal id() {
         return tq::com::runtime::Service_id_literal("test::Calculator");
     }
@@ -90,10 +82,11 @@ private:
 inline const rk::com::cpp_binding::Service_info calculator_7{tq::com::runtime::Service_id("test::Calculator"),
                                                               tq::com::runtime::Instance_id("7")};
 
-// The service part of every incident of instance "7".
-inline const std::string service_json =
-    R"("2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
-    R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})";
+// An incident of instance "7": its name, then what follows the service part.
+inline std::string incident(const std::string& name, const std::string& rest) {
+    return R"({"1_incident":{"1_id":")" + name + R"(","2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
+           R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})" + rest;
+}
 
 template <typename T>
 tq::com::Future<T> ready(T value) {
@@ -101,36 +94,29 @@ tq::com::Future<T> ready(T value) {
     promise.set_value(std::move(value));
     return promise.get_future();
 }
-
 inline tq::com::Future<void> ready() {
     tq::com::Promise<void> promise;
     promise.set_value();
     return promise.get_future();
 }
 
-template <typename T>
-tq::com::Future<T> failed(std::exception_ptr error) {
-    tq::com::Promise<T> promise;
-    promise.set_exception(std::move(error));
-    return promise.get_future();
-}
-
 // The runtime with a fake transport, and the log captured from the start.
 class Runtime_fixture : public ::testing::Test {
 protected:
-    // The incident records written so far, in order: all, or those of one kind.
-    std::vector<ara::log::Record> incidents(const std::string& name = {}) const {
+    // "level context text" of the incidents so far: all, or those of one kind.
+    std::vector<std::string> incidents(const std::string& name = {}) const {
         const std::string prefix = R"({"1_incident":{"1_id":")" + (name.empty() ? name : name + "\"");
-        std::vector<ara::log::Record> found;
+        std::vector<std::string> found;
         for (const auto& record : capture.records()) {
-            if (record.text().rfind(prefix, 0) == 0) found.push_back(record);
+            if (record.text().rfind(prefix, 0) == 0) {
+                found.push_back(std::string(to_string(record.level)) + " " + record.context + " " + record.text());
+            }
         }
         return found;
     }
 
     ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport =
-        std::make_shared<rk::com::runtime::Fake_transport>();
+    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
     rk::com::runtime::Component_singleton component{transport};
 };
 

@@ -1,6 +1,6 @@
-// The skeleton front class: construction, offer and withdrawal with their
-// incidents, refusal of an unusable instance, and withdrawal waiting for the
-// requests still running.
+// The skeleton front class and its events: offer and withdrawal with their
+// incidents, refusal of an unusable instance, withdrawal waiting for running
+// requests, and events that go out only while offered.
 #include "calculator.h"
 
 #include <atomic>
@@ -10,20 +10,17 @@
 namespace skeleton_test {
 namespace {
 
-using ara::log::LogLevel;
+using Skeleton = Runtime_fixture;
+using Strings = std::vector<std::string>;
 
-using Lifecycle = Runtime_fixture;
-
-// A request outside the offer is answered "not available" by the runtime and
-// never reaches the (unset) handler.
-TEST_F(Lifecycle, ConstructionOfferAndWithdrawalEachWriteTheirIncidentOnceAtInfoLevel) {
+// A request outside the offer is answered "not available" by the runtime.
+TEST_F(Skeleton, ConstructionOfferAndWithdrawalEachWriteTheirIncidentOnceAtInfoLevel) {
     const auto outside_the_offer = [this] {
         const auto reply = transport->deliver_request(calculator_7, Calculator::Store::id, {1})->wait();
         return reply ? reply->return_code : -1;
     };
     {
         Calculator_skeleton skeleton;
-        EXPECT_FALSE(transport->is_offered(calculator_7));
         EXPECT_EQ(outside_the_offer(), 0xFF);
         skeleton.OfferService();
         EXPECT_TRUE(transport->is_offered(calculator_7));
@@ -31,41 +28,29 @@ TEST_F(Lifecycle, ConstructionOfferAndWithdrawalEachWriteTheirIncidentOnceAtInfo
         EXPECT_FALSE(transport->is_offered(calculator_7));
         EXPECT_EQ(outside_the_offer(), 0xFF);
     }  // the destructor withdraws once more, and logs that once
-    const auto records = incidents();
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[0].text(), R"({"1_incident":{"1_id":"Service_skeleton_constructed",)" + service_json +
-                                     R"(,"4_struct4bytes":"1","5_utf8simple":"1"}})");
-    EXPECT_EQ(records[1].text(), R"({"1_incident":{"1_id":"Offer_service",)" + service_json + "}}");
-    EXPECT_EQ(records[2].text(), R"({"1_incident":{"1_id":"Stop_offer_service",)" + service_json + "}}");
-    EXPECT_EQ(records[3].text(), records[2].text());
-    for (const auto& record : records) {
-        EXPECT_EQ(record.level, LogLevel::kInfo);
-        EXPECT_EQ(record.context, "CPRT");
-    }
+    EXPECT_EQ(incidents(), (Strings{"info CPRT " + incident("Service_skeleton_constructed",
+                                                            R"(,"4_struct4bytes":"1","5_utf8simple":"1"}})"),
+                                    "info CPRT " + incident("Offer_service", "}}"),
+                                    "info CPRT " + incident("Stop_offer_service", "}}"),
+                                    "info CPRT " + incident("Stop_offer_service", "}}")}));
 }
 
-TEST_F(Lifecycle, EmptyInstanceIsRefusedWithAFatalInstantiationIncident) {
+TEST_F(Skeleton, EmptyInstanceIsRefusedWithAFatalInstantiationIncident) {
     EXPECT_THROW(Calculator_skeleton skeleton(""), rk::com::Invalid_argument_exception);
-    const auto records = incidents("Service_instantiation_error");
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].level, LogLevel::kFatal);
-    EXPECT_EQ(records[0].context, "ARAC");
-    EXPECT_EQ(records[0].text(),
-              R"({"1_incident":{"1_id":"Service_instantiation_error","2_instance_id":{"1_id":"Instance_id",)"
-              R"("2_string":""}},"2_data":{"1_string":"Instance id of a provided service must not be empty"}})");
-    EXPECT_TRUE(incidents("Service_skeleton_constructed").empty());
+    EXPECT_EQ(incidents(), Strings{R"(fatal ARAC {"1_incident":{"1_id":"Service_instantiation_error","2_instance_id":)"
+                                   R"({"1_id":"Instance_id","2_string":""}},"2_data":{"1_string":)"
+                                   R"("Instance id of a provided service must not be empty"}})"});
 }
 
-TEST(LifecycleWithoutRuntime, OtherConstructionFailuresPassWithoutAnIncident) {
+TEST(SkeletonWithoutRuntime, OtherConstructionFailuresPassWithoutAnIncident) {
     ara::log::Capture capture;
     EXPECT_THROW(Calculator_skeleton skeleton, std::logic_error);
     EXPECT_TRUE(capture.records().empty());
 }
 
-TEST_F(Lifecycle, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
+TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     Calculator_skeleton skeleton;
-    std::promise<void> entered;
-    std::promise<void> release;
+    std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<bool> withdrawn{false};
     bool withdrawn_while_running = true;
@@ -78,45 +63,89 @@ TEST_F(Lifecycle, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     skeleton.OfferService();
     auto reply = transport->deliver_request(calculator_7, Calculator::Store::id, {5});
     entered.get_future().wait();
-
     std::thread withdrawing([&] {
         skeleton.StopOfferService();
         withdrawn = true;
     });
     // The port is withdrawn first; then the dispatcher waits for the handler.
-    ASSERT_TRUE(capture.wait_for_text(R"({"1_incident":{"1_id":"Stop_offer_service",)" + service_json + "}}"));
+    ASSERT_TRUE(capture.wait_for_text(incident("Stop_offer_service", "}}")));
     release.set_value();
     withdrawing.join();
-
     EXPECT_FALSE(withdrawn_while_running);
     ASSERT_TRUE(reply->wait().has_value());
     EXPECT_EQ(reply->wait()->return_code, 0);
 }
 
-TEST_F(Lifecycle, ParallelRequestsEachGetTheirOwnAnswer) {
+TEST_F(Skeleton, ParallelRequestsEachGetTheirOwnAnswer) {
     Calculator_skeleton skeleton;
     skeleton.lookup_handler = [](const Meta& meta) {
         Summary summary;
-        summary.count[0] = static_cast<std::uint8_t>(meta.size());
-        const std::string& value = meta.begin()->second;
-        summary.data.assign(value.begin(), value.end());
+        summary.data.assign(meta.begin()->second.begin(), meta.begin()->second.end());
         return ready(summary);
     };
     skeleton.OfferService();
     std::vector<std::shared_ptr<const rk::com::runtime::Fake_transport::Reply_slot>> replies;
-    for (std::uint8_t i = 0; i < 40; ++i) {
-        // One entry: key "k", value the single character 'A' + i.
-        Bytes request{0, 0, 0, 10, 0, 0, 0, 1, 'k', 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)};
-        replies.push_back(transport->deliver_request(calculator_7, Calculator::Lookup::id, request, true,
-                                                     static_cast<std::uint16_t>(100 + i)));
+    for (std::uint8_t i = 0; i < 40; ++i) {  // key "k", value 'A' + i
+        const Bytes request{0, 0, 0, 10, 0, 0, 0, 1, 'k', 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)};
+        replies.push_back(transport->deliver_request(calculator_7, Calculator::Lookup::id, request, true, 100 + i));
     }
     for (std::uint8_t i = 0; i < 40; ++i) {
         const auto reply = replies[i]->wait();
         ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->return_code, 0);
-        EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 1, 1, 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)}));
+        EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)}));
     }
-    EXPECT_EQ(incidents("Method_call_response_tx").size(), 40u);
+}
+
+TEST_F(Skeleton, OnlyAnOfferedEventGoesOutAsOneByteAndIsLoggedWithItsValue) {
+    Calculator_skeleton skeleton;
+    skeleton.Changed.Send(Mood::kAngry);
+    skeleton.OfferService();
+    skeleton.Changed.Send(Mood::kAngry);
+    skeleton.Changed.Send(static_cast<Mood>(2));
+    skeleton.StopOfferService();
+    skeleton.Changed.Send(Mood::kCalm);
+    const auto events = transport->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].service, calculator_7);
+    EXPECT_EQ(events[0].event_id, 0);
+    ASSERT_EQ(events[0].payloads.size(), 1u);
+    EXPECT_EQ(events[0].payloads[0].serialization_type(), 0u);
+    EXPECT_EQ(events[0].payloads[0].payload(), (Bytes{1}));
+    EXPECT_EQ(events[1].payloads[0].payload(), (Bytes{2}));
+    const std::string update = R"(debug CPRT {"1_incident":{"1_id":"Event_update_tx","2_Event_id":0},"2_data":{"1_enum":)";
+    EXPECT_EQ(incidents("Event_update_tx"), (Strings{update + "1}}", update + "2}}"}));
+}
+
+// Every event that reached the transport was logged and is whole; a send that
+// met the withdrawal is logged but dropped by the port.
+TEST_F(Skeleton, EventsSentFromSeveralThreadsWhileTheOfferChanges) {
+    Calculator_skeleton skeleton;
+    skeleton.OfferService();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 100; ++i) skeleton.Changed.Send(Mood::kCalm);
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < 20; ++i) skeleton.StopOfferService(), skeleton.OfferService();
+    });
+    for (auto& thread : threads) thread.join();
+    const auto events = transport->events();
+    EXPECT_LE(events.size(), incidents("Event_update_tx").size());
+    for (const auto& event : events) EXPECT_EQ(event.payloads.at(0).payload(), Bytes{0});
+}
+
+TEST_F(Skeleton, EventUpdateRequestWithoutCallbackIsAnErrorOfTheBinding) {
+    rk::com::cpp_binding::skeleton::Pport port(calculator_7.service_id(), calculator_7.instance_id(),
+                                               Calculator::description());
+    rk::com::cpp_binding::skeleton::Event_impl<Calculator::Changed> event(port);
+    event.request_event_update();
+    int updates = 0;
+    event.set_update_callback([&] { ++updates; });
+    event.request_event_update();
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(incidents(), Strings{"error CBND " + incident("Event_request_update_err", R"(,"4_event_id":0}})")});
 }
 
 }  // namespace

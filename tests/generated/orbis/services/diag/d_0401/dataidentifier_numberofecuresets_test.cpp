@@ -30,9 +30,8 @@ TEST(UdsServiceFailed, ReadLookupBuildsItFromThePayloadForCodeTwoOnly) {
         EXPECT_EQ(static_cast<int>(error.value()), 0x31);
     }
     for (int code = 0; code <= 0xFF; ++code) {
-        if (code == 2) continue;
-        EXPECT_FALSE(DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr(
-            static_cast<std::uint8_t>(code), Bytes{0x31}));
+        EXPECT_EQ(code == 2, !!DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr(
+                                 static_cast<std::uint8_t>(code), Bytes{0x31}));
     }
     // Without its byte the lookup throws the decoder's error.
     try {
@@ -50,15 +49,10 @@ public:
                                                    rk::com::cpp_binding::Method_call_processing_mode::kEvent) {}
     ~Scripted_data_identifier() override { StopOfferService(); }
 
-    tq::com::Future<void> Cancel(const Meta&) override {
-        tq::com::Promise<void> promise;
-        promise.set_value();
-        return promise.get_future();
-    }
-
+    tq::com::Future<void> Cancel(const Meta&) override { return tq::com::Promise<void>().get_future(); }
     tq::com::Future<Output> Read(const Meta&) override {
         tq::com::Promise<Output> promise;
-        promise.set_exception(std::make_exception_ptr(UDSServiceFailed(static_cast<rk::dm::types::UDSResponseCodeType>(0x31))));
+        promise.set_exception(std::make_exception_ptr(UDSServiceFailed(rk::dm::types::UDSResponseCodeType{0x31})));
         return promise.get_future();
     }
 };
