@@ -9,7 +9,6 @@ peers do. Usage: fault_test.py [<CaseName>...], with the environment
 described in harness.py.
 """
 import os
-import re
 import shutil
 import signal
 import socket
@@ -19,7 +18,7 @@ import time
 import unittest
 
 from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform, ProcessCase, Wardex,
-                     application, main, wait)
+                     application, main, resident_kib, wait)
 
 # How long SIGTERM may take to end wardex, whatever its peers do.
 EXIT_BUDGET = 3.0 if SANITIZED else 1.0
@@ -189,17 +188,13 @@ class Faults(ProcessCase):
         wardex = self.child(Wardex())
         self.supervising(wardex)
         wait(lambda: "subscribe App1_CB" in phm.lines, "the subscription")
-
-        def resident_kb(field):
-            with open("/proc/%d/status" % wardex.process.pid) as status:
-                return int(re.search(field + r":\s+(\d+) kB", status.read()).group(1))
         with open("/proc/%d/clear_refs" % wardex.process.pid, "w") as clear:
             clear.write("5")  # the peak so far is forgotten
-        before = resident_kb("VmRSS")
+        before = resident_kib(wardex.process.pid)
         # Given 48 MB of failures under a name nobody registered, then one under App1's name,
         phm.send(b"failure Other\n" * ((48 << 20) // 14) + b"failure App1_CB\n")
         wardex.wait_for_message("error", "ERROR: App1 not working properly for  1 times (Max allowed for this App:  100 ).")
-        grown = resident_kb("VmHWM") - before
+        grown = resident_kib(wardex.process.pid, "VmHWM") - before
         print("peak RSS grew by %d kB during the burst" % grown)
         if not SANITIZED:
             self.assertLess(grown, 8 * 1024)

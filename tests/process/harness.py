@@ -73,6 +73,11 @@ def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit
             "callbackNames": [callback]}
 
 
+def resident_kib(pid, field="VmRSS"):
+    with open("/proc/%d/status" % pid) as status:
+        return int(re.search(field + r":\s+(\d+) kB", status.read()).group(1))
+
+
 def wait(condition, what):
     deadline = time.monotonic() + TIMEOUT
     while not condition():
