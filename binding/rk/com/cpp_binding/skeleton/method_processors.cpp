@@ -2,6 +2,7 @@
 
 #include "rk/com/cpp_binding/logger.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace rk::com::cpp_binding::skeleton {
@@ -31,12 +32,13 @@ Parallel_method_processor::Parallel_method_processor(static_thread_pool& pool)
     : pool_(pool), view_(std::make_shared<Thread_pool_view>(pool)) {}
 
 Parallel_method_processor::~Parallel_method_processor() {
-    std::shared_ptr<Thread_pool_view> last;
+    std::vector<std::shared_ptr<Thread_pool_view>> views;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        last = std::move(view_);
+        views = std::move(retired_);
+        if (view_) views.push_back(std::move(view_));
     }
-    if (last) last->wait();
+    for (const auto& view : views) view->wait();
 }
 
 void Parallel_method_processor::post(std::function<void()>&& task) {
@@ -46,12 +48,23 @@ void Parallel_method_processor::post(std::function<void()>&& task) {
 
 void Parallel_method_processor::wait() {
     auto fresh = std::make_shared<Thread_pool_view>(pool_);
-    std::shared_ptr<Thread_pool_view> old;
+    std::vector<std::shared_ptr<Thread_pool_view>> views;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        old = std::exchange(view_, std::move(fresh));
+        retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                      [](const auto& view) {
+                                          return view->state() == Thread_pool_view::stopped &&
+                                                 view->outstanding() == 0;
+                                      }),
+                       retired_.end());
+        retired_.push_back(std::exchange(view_, std::move(fresh)));
+        // From inside a request nothing is waited for: that request would
+        // wait for itself, or for requests that may be waiting for it.
+        const bool inside = std::any_of(retired_.begin(), retired_.end(),
+                                        [](const auto& view) { return view->running_in_this_thread(); });
+        if (!inside) views = retired_;
     }
-    old->wait();
+    for (const auto& view : views) view->wait();
 }
 
 Sequential_method_processor::Sequential_method_processor(static_thread_pool& pool)

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace rk::com::cpp_binding::skeleton {
 
@@ -59,6 +60,10 @@ private:
     static_thread_pool& pool_;
     std::mutex mutex_;
     std::shared_ptr<Thread_pool_view> view_;
+    // Views swapped out by a wait whose requests may still run: a wait from
+    // inside a request returns at once, so a later wait must still wait for
+    // the other requests of the view that request retired.
+    std::vector<std::shared_ptr<Thread_pool_view>> retired_;
 };
 
 class Sequential_method_processor final : public Method_processor {
