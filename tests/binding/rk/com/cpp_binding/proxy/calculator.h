@@ -34,23 +34,19 @@ struct Calculator {
     }
     static constexpr rk::com::connector::Service_interface_description description() noexcept { return {0, 2}; }
 
-    struct Add {
-        static constexpr std::uint16_t id = 0;
-        using Signature = std::uint32_t(std::uint16_t, std::uint16_t);
-        static constexpr std::size_t expected_output_size = 4;
-        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t, const std::vector<std::uint8_t>&) {
-            return nullptr;
-        }
-    };
-    struct Divide {
-        static constexpr std::uint16_t id = 1;
-        using Signature = std::uint16_t(std::uint16_t, std::uint16_t);
-        static constexpr std::size_t expected_output_size = 2;
+    template <std::uint16_t Id, typename Signature_, std::size_t Output_size>
+    struct Method {
+        static constexpr std::uint16_t id = Id;
+        using Signature = Signature_;
+        static constexpr std::size_t expected_output_size = Output_size;
         static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t code,
                                                                   const std::vector<std::uint8_t>& payload) {
-            return code == Division_by_zero::code ? std::make_exception_ptr(Division_by_zero(payload)) : nullptr;
+            return Id == 1 && code == Division_by_zero::code ? std::make_exception_ptr(Division_by_zero(payload))
+                                                             : nullptr;
         }
     };
+    using Add = Method<0, std::uint32_t(std::uint16_t, std::uint16_t), 4>;
+    using Divide = Method<1, std::uint16_t(std::uint16_t, std::uint16_t), 2>;
 };
 
 class CalculatorProxy : public ara::com::internal::proxy::Proxy<Calculator> {
