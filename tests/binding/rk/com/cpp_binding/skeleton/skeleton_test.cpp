@@ -1,6 +1,6 @@
 // The skeleton front class and its events: offer and withdrawal with their
-// incidents, refusal of an unusable instance, withdrawal waiting for running
-// requests, and events that go out only while offered.
+// incidents, refusal of an empty instance, withdrawal waiting for a running
+// request, and events that go out only while offered.
 #include "calculator.h"
 
 #include <atomic>
@@ -42,12 +42,6 @@ TEST_F(Skeleton, EmptyInstanceIsRefusedWithAFatalInstantiationIncident) {
                                    R"("Instance id of a provided service must not be empty"}})"});
 }
 
-TEST(SkeletonWithoutRuntime, OtherConstructionFailuresPassWithoutAnIncident) {
-    ara::log::Capture capture;
-    EXPECT_THROW(Calculator_skeleton skeleton, std::logic_error);
-    EXPECT_TRUE(capture.records().empty());
-}
-
 TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     Calculator_skeleton skeleton;
     std::promise<void> entered, release;
@@ -74,26 +68,6 @@ TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     EXPECT_FALSE(withdrawn_while_running);
     ASSERT_TRUE(reply->wait().has_value());
     EXPECT_EQ(reply->wait()->return_code, 0);
-}
-
-TEST_F(Skeleton, ParallelRequestsEachGetTheirOwnAnswer) {
-    Calculator_skeleton skeleton;
-    skeleton.lookup_handler = [](const Meta& meta) {
-        Summary summary;
-        summary.data.assign(meta.begin()->second.begin(), meta.begin()->second.end());
-        return ready(summary);
-    };
-    skeleton.OfferService();
-    std::vector<std::shared_ptr<const rk::com::runtime::Fake_transport::Reply_slot>> replies;
-    for (std::uint8_t i = 0; i < 40; ++i) {  // key "k", value 'A' + i
-        const Bytes request{0, 0, 0, 10, 0, 0, 0, 1, 'k', 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)};
-        replies.push_back(transport->deliver_request(calculator_7, Calculator::Lookup::id, request, true, 100 + i));
-    }
-    for (std::uint8_t i = 0; i < 40; ++i) {
-        const auto reply = replies[i]->wait();
-        ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)}));
-    }
 }
 
 TEST_F(Skeleton, OnlyAnOfferedEventGoesOutAsOneByteAndIsLoggedWithItsValue) {
@@ -134,18 +108,6 @@ TEST_F(Skeleton, EventsSentFromSeveralThreadsWhileTheOfferChanges) {
     const auto events = transport->events();
     EXPECT_LE(events.size(), incidents("Event_update_tx").size());
     for (const auto& event : events) EXPECT_EQ(event.payloads.at(0).payload(), Bytes{0});
-}
-
-TEST_F(Skeleton, EventUpdateRequestWithoutCallbackIsAnErrorOfTheBinding) {
-    rk::com::cpp_binding::skeleton::Pport port(calculator_7.service_id(), calculator_7.instance_id(),
-                                               Calculator::description());
-    rk::com::cpp_binding::skeleton::Event_impl<Calculator::Changed> event(port);
-    event.request_event_update();
-    int updates = 0;
-    event.set_update_callback([&] { ++updates; });
-    event.request_event_update();
-    EXPECT_EQ(updates, 1);
-    EXPECT_EQ(incidents(), Strings{"error CBND " + incident("Event_request_update_err", R"(,"4_event_id":0}})")});
 }
 
 }  // namespace
