@@ -1,24 +1,46 @@
 // The proxy binding against a fake transport that plays the remote side:
 // requests on the wire, reply codes as the caller's exceptions after their
-// incidents, and the lifetime of pending calls.
-#include "calculator.h"
-
+// incidents, and replies that outlive their caller.
+#include "ara/com/internal/proxy/method.h"
+#include "ara/com/internal/proxy/proxy.h"
 #include "ara/log/capture.h"
-#include "rk/com/cpp_binding/proxy/method_impl_base.h"
+#include "rk/com/connector/service_interface_description.h"
 #include "rk/com/infrastructure_exception.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
+#include "tq/com/runtime/identifiers.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace wardex::test {
 namespace {
+
+// A small interface: Add returns a result.
+struct Calculator {
+    static constexpr tq::com::runtime::Service_id_literal id() noexcept {
+        return tq::com::runtime::Service_id_literal("wardex::test::Calculator");
+    }
+    static constexpr rk::com::connector::Service_interface_description description() noexcept { return {0, 2}; }
+
+    struct Add {
+        static constexpr std::uint16_t id = 0;
+        using Signature = std::uint32_t(std::uint16_t, std::uint16_t);
+        static constexpr std::size_t expected_output_size = 4;
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t, const std::vector<std::uint8_t>&) {
+            return nullptr;
+        }
+    };
+};
+
+class CalculatorProxy : public ara::com::internal::proxy::Proxy<Calculator> {
+public:
+    explicit CalculatorProxy(const HandleType& handle) : Proxy<Calculator>(handle), Add(port_link()) {}
+    ara::com::internal::proxy::Method<Calculator::Add, Calculator::Add::Signature> Add;
+};
 
 using rk::com::Service_not_available_exception;
 using rk::com::Transport_exception;
@@ -132,29 +154,6 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
     }
 }
 
-// An application error with its byte reaches the caller; without it, and for
-// a result two bytes short, the caller gets the decoder's failure.
-TEST_F(ProxyWithFakeRemote, ApplicationErrorReachesTheCallerAndUndecodableDataBecomesTransportException) {
-    auto application_error = proxy->Divide(7, 0);
-    auto error_without_data = proxy->Divide(7, 0);
-    auto short_result = proxy->Add(1, 2);
-    ASSERT_TRUE(transport->reply(0, Division_by_zero::code, {0x31}));
-    ASSERT_TRUE(transport->reply(1, Division_by_zero::code, {}));
-    ASSERT_TRUE(transport->reply(2, 0x00, {0x00, 0x03}));
-    try {
-        application_error.get();
-        FAIL() << "no exception";
-    } catch (const Division_by_zero& error) {
-        EXPECT_EQ(error.detail, 0x31);
-    }
-    EXPECT_EQ(transport_code_of(error_without_data), 0x8A);
-    EXPECT_EQ(transport_code_of(short_result), 0x8A);
-    const auto records = logged(capture);
-    ASSERT_EQ(records.size(), 6u);
-    EXPECT_EQ(records[4], incident("error", "Method_call_deserializer_exception",
-                                   R"(1,"5_error_code":5},"2_data":{"1_string":"Read beyond the end of the data buffer"}})"));
-}
-
 // A reply after the caller dropped its future and the proxy is harmless; a
 // call the runtime discards leaves the caller a broken promise.
 TEST_F(ProxyWithFakeRemote, ReplyAfterTheProxyIsGoneIsHarmlessAndADiscardedCallBreaksThePromise) {
@@ -172,47 +171,6 @@ TEST_F(ProxyWithFakeRemote, ReplyAfterTheProxyIsGoneIsHarmlessAndADiscardedCallB
     const auto records = logged(capture);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[2], incident("debug", "Method_call_response_rx", R"(0,"5_error_code":0}})"));
-}
-
-// Each reply is the sum of its own request's arguments, answered as the
-// requests come in, concurrently with the callers.
-TEST_F(ProxyWithFakeRemote, CallsFromSeveralThreadsEachGetTheirOwnReply) {
-    constexpr std::uint16_t callers = 4, calls_each = 25;
-    std::vector<std::vector<tq::com::Future<std::uint32_t>>> futures(callers);
-    std::vector<std::thread> threads;
-    for (std::uint16_t t = 0; t < callers; ++t) {
-        threads.emplace_back([&, t] {
-            for (std::uint16_t i = 0; i < calls_each; ++i) futures[t].push_back(proxy->Add(t, i));
-        });
-    }
-    std::thread replier([&] {
-        for (std::size_t n = 0; n < callers * calls_each && transport->wait_for_requests(n + 1); ++n) {
-            const auto bytes = transport->requests()[n].payload;
-            transport->reply(n, 0x00, {0, 0, 0, static_cast<std::uint8_t>(bytes[1] + bytes[3])});
-        }
-    });
-    for (auto& thread : threads) thread.join();
-    replier.join();
-    std::set<std::uint16_t> call_ids;
-    for (const auto& request : transport->requests()) call_ids.insert(request.method_call_id);
-    EXPECT_EQ(call_ids.size(), static_cast<std::size_t>(callers * calls_each));
-    for (std::uint16_t t = 0; t < callers; ++t) {
-        for (std::uint16_t i = 0; i < calls_each; ++i) EXPECT_EQ(futures[t][i].get(), t + i);
-    }
-}
-
-// The pending call lives exactly as long as the caller's future, even while
-// the promise lives on.
-TEST(PendingCallCleanup, ThePendingCallIsReleasedWithTheFuture) {
-    auto dropped = std::make_shared<tq::com::Promise<void>>();
-    auto future = std::make_unique<tq::com::Future<void>>(dropped->get_future());
-    auto call = std::make_shared<tq::com::runtime::Method_call>(Service_id("s"), Instance_id("i"), 0, 1);
-    const std::weak_ptr<tq::com::runtime::Method_call> watched = call;
-    rk::com::cpp_binding::proxy::Method_impl_base::add_cleanup(dropped, std::move(call));
-    EXPECT_FALSE(watched.expired());
-    future.reset();
-    EXPECT_TRUE(watched.expired());
-    EXPECT_NO_THROW(dropped->set_value());
 }
 
 }  // namespace
