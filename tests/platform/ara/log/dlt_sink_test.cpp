@@ -113,14 +113,6 @@ fs::path fresh_directory(const std::string& name) {
     return dir;
 }
 
-std::string line_with(const std::string& text, const std::string& needle) {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find(needle) != std::string::npos) return line;
-    }
-    return {};
-}
-
 constexpr char kThreadsHeader[] = "ECU1 WDX- TEST log warn V 4 ";
 
 TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
@@ -149,7 +141,8 @@ TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
     std::string hex;
     const bool arrived = eventually([&] {
         run(DLT_CONVERT_PROGRAM " -x " + quoted(dir / "out.dlt") + " > " + quoted(dir / "hex.txt") + " 2>&1");
-        hex = line_with(read_file(dir / "hex.txt"), "ECU1 WDX- TEST log warn V 3");
+        std::istringstream lines(read_file(dir / "hex.txt"));
+        while (std::getline(lines, hex) && hex.find("ECU1 WDX- TEST log warn V 3") == std::string::npos) continue;
         return !hex.empty();
     });
     receiver.stop();
@@ -158,20 +151,6 @@ TEST(DltSink, TypedMessageReachesAPrivateDaemonWithItsIdsAndLevel) {
     EXPECT_NE(hex.find("[00 82 00 00 0c 00 73 75 70 65 72 76 69 73 69 6f 6e 00 41 00 00 00 2a 42 00 00 00 b3 61]"),
               std::string::npos)
         << hex;
-}
-
-// With no daemon, libdlt's exit handler would wait for its buffered messages;
-// the sink keeps that wait short, also when libdlt cannot create its FIFO
-// directory at all.
-TEST(DltSink, ProcessThatLoggedWithoutADaemonExitsPromptly) {
-    const fs::path dir = fresh_directory("dlt_no_daemon");
-    for (const fs::path& pipe_dir : {dir / "run", dir / "missing"}) {
-        const auto start = Clock::now();
-        EXPECT_EQ(run_helper(pipe_dir, dir / "helper.out"), 0);
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        RecordProperty("exit_ms_" + pipe_dir.filename().string(), static_cast<int>(elapsed.count()));
-        EXPECT_LT(elapsed.count(), 3000) << "ms, pipe directory " << pipe_dir;
-    }
 }
 
 // Printed locally (no daemon), messages of threads that log at the same time

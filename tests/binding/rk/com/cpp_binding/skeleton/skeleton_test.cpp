@@ -1,52 +1,248 @@
-// The skeleton front class and its events: offer and withdrawal with their
-// incidents, refusal of an unusable instance, withdrawal waiting for running
-// requests, and events that go out only while offered.
-#include "calculator.h"
+// The skeleton binding against a fake transport that plays the runtime's
+// callers: offer and withdrawal with their incidents, withdrawal waiting for
+// a running request, and the handling of one request (decoding, the handler,
+// the result step, the reply bytes and return codes, and the incidents).
+#include "ara/com/internal/skeleton/method.h"
+#include "ara/com/internal/skeleton/skeleton.h"
+#include "ara/log/capture.h"
+#include "rk/com/runtime/component_singleton.h"
+#include "rk/com/runtime/fake_transport.h"
 
+#include <gtest/gtest.h>
+
+#include <array>
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <future>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
-namespace skeleton_test {
 namespace {
 
-using Skeleton = Runtime_fixture;
+// A small provided interface: a method without result (Store) and one with a
+// generated result (Lookup).
+using Bytes = std::vector<std::uint8_t>;
+using Meta = std::map<std::string, std::string>;
+
+struct Summary {
+    std::array<std::uint8_t, 1> count{};
+    std::vector<std::uint8_t> data;
+    template <typename F>
+    void visit_fields(F&& f) { f(count), f(data); }
+    template <typename F>
+    void visit_fields(F&& f) const { f(count), f(data); }
+};
+
+struct Calculator {
+    static constexpr tq::com::runtime::Service_id_literal id() {
+        return tq::com::runtime::Service_id_literal("test::Calculator");
+    }
+    static constexpr rk::com::connector::Service_interface_description description() { return {1, 2}; }
+
+    struct Store {
+        static constexpr std::uint16_t id = 0;
+        using Signature = void(std::uint8_t);
+        static constexpr std::size_t expected_output_size = 0;
+    };
+    struct Lookup {
+        static constexpr std::uint16_t id = 1;
+        using Signature = Summary(Meta);
+        static constexpr std::size_t expected_output_size = 32;
+    };
+};
+
+class Calculator_skeleton : public ara::com::internal::skeleton::Skeleton<Calculator> {
+public:
+    explicit Calculator_skeleton(std::string instance = "7")
+        : Skeleton(tq::com::runtime::Instance_id(std::move(instance)),
+                   rk::com::cpp_binding::Method_call_processing_mode::kEvent),
+          store_(method_dispatcher(), [this](const std::uint8_t& value) { return store_handler(value); }),
+          lookup_(method_dispatcher(), [this](const Meta& meta) { return lookup_handler(meta); }) {}
+    ~Calculator_skeleton() override { StopOfferService(); }
+
+    std::function<tq::com::Future<void>(std::uint8_t)> store_handler;
+    std::function<tq::com::Future<Summary>(const Meta&)> lookup_handler;
+
+private:
+    ara::com::internal::skeleton::Method<Calculator::Store> store_;
+    ara::com::internal::skeleton::Method<Calculator::Lookup> lookup_;
+};
+
+const rk::com::cpp_binding::Service_info calculator_7{tq::com::runtime::Service_id("test::Calculator"),
+                                                              tq::com::runtime::Instance_id("7")};
+
+// An incident of instance "7": its name, then what follows the service part.
+std::string incident(const std::string& name, const std::string& rest) {
+    return R"({"1_incident":{"1_id":")" + name + R"(","2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
+           R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})" + rest;
+}
+
+template <typename T>
+tq::com::Future<T> ready(T value) {
+    tq::com::Promise<T> promise;
+    promise.set_value(std::move(value));
+    return promise.get_future();
+}
+tq::com::Future<void> ready() {
+    tq::com::Promise<void> promise;
+    promise.set_value();
+    return promise.get_future();
+}
+
+// The runtime with a fake transport, and the log captured from the start.
+class Runtime_fixture : public ::testing::Test {
+protected:
+    // "level context text" of the incidents so far: all, or those of one kind.
+    std::vector<std::string> incidents(const std::string& name = {}) const {
+        const std::string prefix = R"({"1_incident":{"1_id":")" + (name.empty() ? name : name + "\"");
+        std::vector<std::string> found;
+        for (const auto& record : capture.records()) {
+            if (record.text().rfind(prefix, 0) == 0) {
+                found.push_back(std::string(to_string(record.level)) + " " + record.context + " " + record.text());
+            }
+        }
+        return found;
+    }
+
+    ara::log::Capture capture;
+    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    rk::com::runtime::Component_singleton component{transport};
+};
+
+using rk::com::runtime::Fake_transport;
 using Strings = std::vector<std::string>;
 
-// A request outside the offer is answered "not available" by the runtime.
-TEST_F(Skeleton, ConstructionOfferAndWithdrawalEachWriteTheirIncidentOnceAtInfoLevel) {
-    const auto outside_the_offer = [this] {
-        const auto reply = transport->deliver_request(calculator_7, Calculator::Store::id, {1})->wait();
-        return reply ? reply->return_code : -1;
-    };
-    {
-        Calculator_skeleton skeleton;
-        EXPECT_EQ(outside_the_offer(), 0xFF);
+// Store with the value 7 and Lookup with {"a": "b"}, as they come on the wire.
+const Bytes store_7{7};
+const Bytes lookup_a_b{0, 0, 0, 10, 0, 0, 0, 1, 'a', 0, 0, 0, 1, 'b'};
+const std::string lookup_9 = R"(,"4_method_id":1,"5_method_call_id":9)";
+const std::string process_a_b = "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
+                                R"(},"2_data":{"1_undefined_type":[{"a":"b"}]}})";
+
+template <typename T>
+tq::com::Future<T> failed(std::exception_ptr error) {
+    tq::com::Promise<T> promise;
+    promise.set_exception(std::move(error));
+    return promise.get_future();
+}
+
+class Requests : public Runtime_fixture {
+protected:
+    Requests() {
+        skeleton.store_handler = [this](std::uint8_t value) {
+            stored.push_back(value);
+            return ready();
+        };
         skeleton.OfferService();
-        EXPECT_TRUE(transport->is_offered(calculator_7));
-        skeleton.StopOfferService();
-        EXPECT_FALSE(transport->is_offered(calculator_7));
-        EXPECT_EQ(outside_the_offer(), 0xFF);
-    }  // the destructor withdraws once more, and logs that once
-    EXPECT_EQ(incidents(), (Strings{"info CPRT " + incident("Service_skeleton_constructed",
-                                                            R"(,"4_struct4bytes":"1","5_utf8simple":"1"}})"),
-                                    "info CPRT " + incident("Offer_service", "}}"),
-                                    "info CPRT " + incident("Stop_offer_service", "}}"),
-                                    "info CPRT " + incident("Stop_offer_service", "}}")}));
+        capture.clear();
+    }
+
+    Fake_transport::Reply call(std::uint16_t method, const Bytes& request, std::uint16_t call_id = 9) {
+        auto reply = transport->deliver_request(calculator_7, method, request, true, call_id)->wait();
+        EXPECT_TRUE(reply.has_value());
+        return reply.value_or(Fake_transport::Reply{0xEE, {}});
+    }
+
+    std::vector<std::uint8_t> stored;
+    Calculator_skeleton skeleton;
+};
+
+TEST_F(Requests, ResultsAreEncodedFieldByFieldAndLoggedWithTheirArguments) {
+    Meta seen;
+    skeleton.lookup_handler = [&](const Meta& meta) {
+        seen = meta;
+        Summary summary;
+        summary.count[0] = 2;
+        summary.data = {0xAB, 0xCD};
+        return ready(summary);
+    };
+    auto reply = call(Calculator::Lookup::id, lookup_a_b);
+    EXPECT_EQ(reply.return_code, 0);
+    EXPECT_EQ(reply.payload, (Bytes{0, 0, 0, 1, 2, 0, 0, 0, 2, 0xAB, 0xCD}));
+    EXPECT_EQ(seen, (Meta{{"a", "b"}}));
+    reply = call(Calculator::Store::id, store_7, 3);
+    EXPECT_EQ(reply.return_code, 0);
+    EXPECT_TRUE(reply.payload.empty());
+    EXPECT_EQ(stored, (std::vector<std::uint8_t>{7}));
+    const std::string store_3 = R"(,"4_method_id":0,"5_method_call_id":3)";
+    EXPECT_EQ(incidents(),
+              (Strings{process_a_b,
+                       "debug CPRT " + incident("Method_call_response_tx", lookup_9) +
+                           R"(,"6_error_code":0},"2_data":{"1_generated_type":{"1_array":[2],"2_vector":[171,205]}}})",
+                       "verbose CPRT " + incident("Method_call_request_process", store_3) +
+                           R"(},"2_data":{"1_undefined_type":[7]}})",
+                       "debug CPRT " + incident("Method_call_response_tx", store_3) + R"(,"6_error_code":0}})"}));
 }
 
-TEST_F(Skeleton, EmptyInstanceIsRefusedWithAFatalInstantiationIncident) {
-    EXPECT_THROW(Calculator_skeleton skeleton(""), rk::com::Invalid_argument_exception);
-    EXPECT_EQ(incidents(), Strings{R"(fatal ARAC {"1_incident":{"1_id":"Service_instantiation_error","2_instance_id":)"
-                                   R"({"1_id":"Instance_id","2_string":""}},"2_data":{"1_string":)"
-                                   R"("Instance id of a provided service must not be empty"}})"});
+// Half a length field, then an entry whose key runs past the end.
+TEST_F(Requests, PayloadTooShortForTheMapFailsWithTheDecodersTextAndSkipsTheHandler) {
+    bool called = false;
+    skeleton.lookup_handler = [&](const Meta&) {
+        called = true;
+        return ready(Summary{});
+    };
+    for (const Bytes& request : {Bytes{0, 0}, Bytes{0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}}) {
+        capture.clear();
+        const auto reply = call(Calculator::Lookup::id, request);
+        EXPECT_EQ(reply.return_code, 0x80);
+        EXPECT_TRUE(reply.payload.empty());
+        EXPECT_EQ(incidents(), Strings{"verbose CPRT " + incident("Method_call_request_process", lookup_9) +
+                                       R"(},"2_data":{"1_string":"Read beyond the end of the data buffer"}})"});
+    }
+    EXPECT_FALSE(called);
 }
 
-TEST(SkeletonWithoutRuntime, OtherConstructionFailuresPassWithoutAnIncident) {
-    ara::log::Capture capture;
-    EXPECT_THROW(Calculator_skeleton skeleton, std::logic_error);
-    EXPECT_TRUE(capture.records().empty());
+// One warning per method and cause, however many requests fail for it, for
+// at most 16 causes of a method; the result step and the handler that threw
+// share "Unknown exception". Only a handler that threw logs the exception.
+TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
+    const std::vector<std::function<tq::com::Future<Summary>(const Meta&)>> handlers{
+        [](const Meta&) { return failed<Summary>(std::make_exception_ptr(std::length_error("table too long"))); },
+        [](const Meta&) { return tq::com::Promise<Summary>().get_future(); },
+        [](const Meta&) { return failed<Summary>(std::make_exception_ptr(42)); },
+        [](const Meta&) -> tq::com::Future<Summary> { throw 42; },
+    };
+    for (const auto& handler : handlers) {
+        skeleton.lookup_handler = handler;
+        for (int request = 0; request < 2; ++request) {
+            const auto reply = call(Calculator::Lookup::id, lookup_a_b);
+            EXPECT_EQ(reply.return_code, 0x80);
+            EXPECT_TRUE(reply.payload.empty());
+        }
+    }
+    EXPECT_TRUE(incidents("Method_call_response_tx").empty());
+    const auto thrown = "fatal CPRT " + incident("Method_call_request_exception", R"(,"4_method_id":1}})");
+    EXPECT_EQ(incidents("Method_call_request_exception"), (Strings{thrown, thrown}));  // of the handler that threw
+    const auto processed = incidents("Method_call_request_process");
+    ASSERT_GE(processed.size(), 2u);
+    EXPECT_EQ(processed[1], "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
+                                R"(},"2_data":{"1_string":"table too long"}})");
+    skeleton.store_handler = [](std::uint8_t value) {
+        return failed<void>(std::make_exception_ptr(std::runtime_error("cause " + std::to_string(value))));
+    };
+    for (std::uint8_t value : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0}) {
+        EXPECT_EQ(call(Calculator::Store::id, Bytes{value}).return_code, 0x80);
+    }
+    Strings warnings;
+    for (const auto& record : capture.records()) {
+        if (record.level == ara::log::LogLevel::kWarn) warnings.push_back(record.context + ": " + record.text());
+    }
+    const std::string lookup = "CPRT: Method 1 of test::Calculator 7 answered 0x80 (request failed): ";
+    Strings expected{lookup + "table too long", lookup + "std::future_error: Broken promise",
+                     lookup + "Unknown exception"};
+    for (int cause = 0; cause < 16; ++cause) {
+        expected.push_back("CPRT: Method 0 of test::Calculator 7 answered 0x80 (request failed): cause " +
+                           std::to_string(cause));
+    }
+    EXPECT_EQ(warnings, expected);
 }
+
+using Skeleton = Runtime_fixture;
 
 TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     Calculator_skeleton skeleton;
@@ -76,77 +272,4 @@ TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     EXPECT_EQ(reply->wait()->return_code, 0);
 }
 
-TEST_F(Skeleton, ParallelRequestsEachGetTheirOwnAnswer) {
-    Calculator_skeleton skeleton;
-    skeleton.lookup_handler = [](const Meta& meta) {
-        Summary summary;
-        summary.data.assign(meta.begin()->second.begin(), meta.begin()->second.end());
-        return ready(summary);
-    };
-    skeleton.OfferService();
-    std::vector<std::shared_ptr<const rk::com::runtime::Fake_transport::Reply_slot>> replies;
-    for (std::uint8_t i = 0; i < 40; ++i) {  // key "k", value 'A' + i
-        const Bytes request{0, 0, 0, 10, 0, 0, 0, 1, 'k', 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)};
-        replies.push_back(transport->deliver_request(calculator_7, Calculator::Lookup::id, request, true, 100 + i));
-    }
-    for (std::uint8_t i = 0; i < 40; ++i) {
-        const auto reply = replies[i]->wait();
-        ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 1, static_cast<std::uint8_t>('A' + i)}));
-    }
-}
-
-TEST_F(Skeleton, OnlyAnOfferedEventGoesOutAsOneByteAndIsLoggedWithItsValue) {
-    Calculator_skeleton skeleton;
-    skeleton.Changed.Send(Mood::kAngry);
-    skeleton.OfferService();
-    skeleton.Changed.Send(Mood::kAngry);
-    skeleton.Changed.Send(static_cast<Mood>(2));
-    skeleton.StopOfferService();
-    skeleton.Changed.Send(Mood::kCalm);
-    const auto events = transport->events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].service, calculator_7);
-    EXPECT_EQ(events[0].event_id, 0);
-    ASSERT_EQ(events[0].payloads.size(), 1u);
-    EXPECT_EQ(events[0].payloads[0].serialization_type(), 0u);
-    EXPECT_EQ(events[0].payloads[0].payload(), (Bytes{1}));
-    EXPECT_EQ(events[1].payloads[0].payload(), (Bytes{2}));
-    const std::string update = R"(debug CPRT {"1_incident":{"1_id":"Event_update_tx","2_Event_id":0},"2_data":{"1_enum":)";
-    EXPECT_EQ(incidents("Event_update_tx"), (Strings{update + "1}}", update + "2}}"}));
-}
-
-// Every event that reached the transport was logged and is whole; a send that
-// met the withdrawal is logged but dropped by the port.
-TEST_F(Skeleton, EventsSentFromSeveralThreadsWhileTheOfferChanges) {
-    Calculator_skeleton skeleton;
-    skeleton.OfferService();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 100; ++i) skeleton.Changed.Send(Mood::kCalm);
-        });
-    }
-    threads.emplace_back([&] {
-        for (int i = 0; i < 20; ++i) skeleton.StopOfferService(), skeleton.OfferService();
-    });
-    for (auto& thread : threads) thread.join();
-    const auto events = transport->events();
-    EXPECT_LE(events.size(), incidents("Event_update_tx").size());
-    for (const auto& event : events) EXPECT_EQ(event.payloads.at(0).payload(), Bytes{0});
-}
-
-TEST_F(Skeleton, EventUpdateRequestWithoutCallbackIsAnErrorOfTheBinding) {
-    rk::com::cpp_binding::skeleton::Pport port(calculator_7.service_id(), calculator_7.instance_id(),
-                                               Calculator::description());
-    rk::com::cpp_binding::skeleton::Event_impl<Calculator::Changed> event(port);
-    event.request_event_update();
-    int updates = 0;
-    event.set_update_callback([&] { ++updates; });
-    event.request_event_update();
-    EXPECT_EQ(updates, 1);
-    EXPECT_EQ(incidents(), Strings{"error CBND " + incident("Event_request_update_err", R"(,"4_event_id":0}})")});
-}
-
 }  // namespace
-}  // namespace skeleton_test

@@ -20,26 +20,17 @@ using Output = DataIdentifier_NumberOfECUResets::Read::Output;
 using Bytes = std::vector<std::uint8_t>;
 using Meta = std::map<std::string, std::string>;
 
+// The lookup builds the error from its byte for code 2 only; without the byte
+// it throws the decoder's error.
 TEST(UdsServiceFailed, ReadLookupBuildsItFromThePayloadForCodeTwoOnly) {
-    const auto found = DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr(2, Bytes{0x31});
-    ASSERT_TRUE(found);
+    const auto lookup = &DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr;
+    for (int code = 0; code <= 0xFF; ++code) EXPECT_EQ(code == 2, !!lookup(static_cast<std::uint8_t>(code), Bytes{0x31}));
     try {
-        std::rethrow_exception(found);
+        std::rethrow_exception(lookup(2, Bytes{0x31}));
     } catch (const UDSServiceFailed& error) {
-        EXPECT_EQ(error.error(), 2);
         EXPECT_EQ(static_cast<int>(error.value()), 0x31);
     }
-    for (int code = 0; code <= 0xFF; ++code) {
-        EXPECT_EQ(code == 2, !!DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr(
-                                 static_cast<std::uint8_t>(code), Bytes{0x31}));
-    }
-    // Without its byte the lookup throws the decoder's error.
-    try {
-        DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr(2, Bytes{});
-        FAIL() << "no exception";
-    } catch (const std::out_of_range& error) {
-        EXPECT_STREQ(error.what(), "Read beyond the end of the data buffer");
-    }
+    EXPECT_THROW(lookup(2, Bytes{}), std::out_of_range);
 }
 
 class Scripted_data_identifier : public orbis::services::diag::d_0401::skeleton::DataIdentifier_NumberOfECUResetsSkeleton {
@@ -63,11 +54,10 @@ TEST(DataIdentifierSkeleton, ReadHoldingUdsServiceFailedAnswersCodeTwoWithItsOne
     rk::com::runtime::Component_singleton component{transport};
     Scripted_data_identifier service;
     service.OfferService();
-    const rk::com::cpp_binding::Service_info info{tq::com::runtime::Service_id(DataIdentifier_NumberOfECUResets::id()),
-                                                  tq::com::runtime::Instance_id("1")};
-
-    const auto reply = transport->deliver_request(info, DataIdentifier_NumberOfECUResets::Read::id,
-                                                  Bytes{0, 0, 0, 0}, true, 5)->wait();
+    const auto reply = transport->deliver_request({tq::com::runtime::Service_id(DataIdentifier_NumberOfECUResets::id()),
+                                                   tq::com::runtime::Instance_id("1")},
+                                                  DataIdentifier_NumberOfECUResets::Read::id, Bytes{0, 0, 0, 0}, true, 5)
+                           ->wait();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->return_code, 2);
     EXPECT_EQ(reply->payload, Bytes{0x31});
