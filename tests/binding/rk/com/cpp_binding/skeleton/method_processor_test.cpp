@@ -48,8 +48,9 @@ protected:
     static_thread_pool pool{3};
 };
 
-// wait() returns after the running request, also with a request posted
-// meanwhile (which still runs), and does not block inside a request.
+// wait() does not block inside a request, and a wait from inside one does not
+// take the other running requests away from a later wait; a request posted
+// during a wait still runs.
 TEST_P(Processor, WaitReturnsAfterTheRunningRequestAndNeverBlocksInsideOne) {
     auto processor = create_method_processor(GetParam(), pool);
     Gate gate;
@@ -60,19 +61,30 @@ TEST_P(Processor, WaitReturnsAfterTheRunningRequestAndNeverBlocksInsideOne) {
         long_done = true;
     });
     ASSERT_TRUE(wait_until([&] { return long_started.load(); }));
+    std::promise<void> inner_ran, posted_ran;
+    if (GetParam() == Method_call_processing_mode::kEvent) {
+        processor->post([&] {
+            processor->wait();
+            inner_ran.set_value();
+        });
+        ASSERT_EQ(inner_ran.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    }
+    std::atomic<bool> returned{false};
     std::thread waiter([&] {
         processor->wait();
         done_at_return = long_done.load();
+        returned = true;
     });
-    std::promise<void> later_ran;
     processor->post([&] {
         processor->wait();
-        later_ran.set_value();
+        posted_ran.set_value();
     });
+    // Still waiting while the first request runs.
+    EXPECT_FALSE(wait_until([&] { return returned.load(); }, std::chrono::milliseconds(200)));
     gate.open();
     waiter.join();
     EXPECT_TRUE(done_at_return.load());
-    EXPECT_EQ(later_ran.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(posted_ran.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
 // Two requests each wait for the other to run: the parallel processor lets
