@@ -1,9 +1,5 @@
 #include "ConfigurationLoader.h"
-#include "WardexGlobals.h"
-
-#include "ara/log/capture.h"
-
-#include <gtest/gtest.h>
+#include "app_fixture.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,7 +11,7 @@
 namespace {
 
 using NT = norda::phm::wardex::NotificationType;
-using Strings = std::vector<std::string>;
+using wardex_test::Strings;
 using ara::log::LogLevel;
 
 constexpr char kError[] = "Unexpected exception during reading the Wardex_InitialData.json:  ";
@@ -54,30 +50,17 @@ protected:
         write(base_ + host + ".json", content);
     }
     bool read() { return readConfigurationFromJsonFile(hostnameFile_, base_, target_); }
-    Strings logged(LogLevel level = LogLevel::kError) const {
-        Strings result;
-        for (const auto& record : capture_.records()) {
-            if (record.level == level) result.push_back(record.text());
-        }
-        return result;
-    }
+    Strings logged(LogLevel level = LogLevel::kError) const { return wardex_test::texts(capture_, level); }
 
-    // One application entry with the given members replaced or removed ("<remove>").
-    static std::string app(const std::string& overrides = "", const std::string& id = "App1") {
+    // One application entry with the given members replaced, or removed where null.
+    static std::string app(const std::string& patch = "{}", const std::string& id = "App1") {
         nlohmann::json entry = {{"appInstanceId", id},        {"counterHealingTimeMin", 1},
                                 {"SWID", "0x1234"},           {"GID", 7},
                                 {"MesswertID", "M1"},         {"numberOfAllowedErrors", 3},
                                 {"callbackErrorHandling", {"DLT"}},
                                 {"callbackLimitErrorHandling", {"RestartApplication"}},
                                 {"callbackNames", {id + "_CB"}}};
-        const auto changes = nlohmann::json::parse(overrides.empty() ? "{}" : overrides);
-        for (const auto& [key, value] : changes.items()) {
-            if (value == "<remove>") {
-                entry.erase(key);
-            } else {
-                entry[key] = value;
-            }
-        }
+        entry.merge_patch(nlohmann::json::parse(patch));
         return entry.dump();
     }
     static std::string dids(const std::string& apps) { return R"({"DIDs": [{"Apps": [)" + apps + "]}]}"; }
@@ -88,18 +71,6 @@ protected:
     RecordingTarget target_;
     ara::log::Capture capture_;
 };
-
-TEST_F(ConfigurationLoader, WithoutHostNameFileReadsTheUndividedFileAndRegistersInOrder) {
-    writeConfiguration("", R"({"DIDs": [{"Apps": [)" + app("", "A") + "," + app("", "B") +
-                               R"(]}, {"Other": 1, "Apps": [)" + app("", "C") + "]}]}");
-    EXPECT_TRUE(read());
-    EXPECT_EQ(target_.hostNames, Strings{""});
-    EXPECT_EQ(target_.ids(), (Strings{"A", "B", "C"}));
-    EXPECT_EQ(logged(LogLevel::kDebug),
-              (Strings{"Could not find the partition hostname (Kumo/QZ/B7) the not divided configuration file is "
-                       "being used. ",
-                       "Parsing the Wardex json configuration file:  Wardex_InitialData.json"}));
-}
 
 // Only the first line counts, without a trailing carriage return; an empty
 // name still counts as a partition, whose file is the undivided one.
@@ -197,8 +168,8 @@ TEST_F(ConfigurationLoader, NullEmptyAndObjectGroupsAreAcceptedObjectsInSortedKe
         EXPECT_TRUE(read()) << document;
     }
     EXPECT_TRUE(target_.applications.empty());
-    writeConfiguration("", R"({"DIDs": {"second": {"Apps": {"y": )" + app("", "Y2") + R"(, "x": )" + app("", "X2") +
-                               R"(}}, "first": {"Apps": {"b": )" + app("", "B1") + R"(, "a": )" + app("", "A1") + "}}}}");
+    writeConfiguration("", R"({"DIDs": {"second": {"Apps": {"y": )" + app("{}", "Y2") + R"(, "x": )" + app("{}", "X2") +
+                               R"(}}, "first": {"Apps": {"b": )" + app("{}", "B1") + R"(, "a": )" + app("{}", "A1") + "}}}}");
     EXPECT_TRUE(read());
     EXPECT_EQ(target_.ids(), (Strings{"A1", "B1", "X2", "Y2"}));
 }
@@ -209,17 +180,17 @@ TEST_F(ConfigurationLoader, MissingKeysAndWrongTypesAreErrorsWithTheLibrarysText
     const std::vector<std::pair<std::string, std::string>> cases = {
         // "GID" comes before "numberOfAllowedErrors" in the reading order.
         {dids(app(R"({"callbackLimitErrorHandling": ["DTC"]})", "First") + "," +
-              app(R"({"numberOfAllowedErrors": "<remove>", "GID": "<remove>"})") + "," +
-              app("", "Third")),
+              app(R"({"numberOfAllowedErrors": null, "GID": null})") + "," +
+              app("{}", "Third")),
          "[json.exception.out_of_range.403] key 'GID' not found"},
         {R"({"DIDs": [1]})", "[json.exception.type_error.304] cannot use at() with number"},
         {R"([])", "[json.exception.type_error.304] cannot use at() with array"},
         {R"({"DIDs": "x"})", "[json.exception.type_error.302] type must be array, but is string"},
         {dids(app(R"({"appInstanceId": 5})")), "[json.exception.type_error.302] type must be string, but is number"},
         {dids(app(R"({"GID": "7"})")), "[json.exception.type_error.302] type must be number, but is string"},
-        {dids(app(R"({"counterHealingTimeMin": null})")), "[json.exception.type_error.302] type must be number, but is null"},
+        {dids(app(R"({"counterHealingTimeMin": [1]})")), "[json.exception.type_error.302] type must be number, but is array"},
         {dids(app(R"({"callbackNames": "CB"})")), "[json.exception.type_error.302] type must be array, but is string"},
-        {dids(app(R"({"callbackErrorHandling": null})")), "[json.exception.type_error.302] type must be array, but is null"},
+        {dids(app(R"({"callbackErrorHandling": {}})")), "[json.exception.type_error.302] type must be array, but is object"},
         {dids(app(R"({"callbackLimitErrorHandling": [3]})")),
          "[json.exception.type_error.302] type must be string, but is number"},
     };

@@ -1,5 +1,4 @@
-// Shared set-up of the application tests: test doubles of PHM (a failure
-// reported by name is delivered by the client's Run) and of execution
+// Shared set-up of the application tests: test doubles of PHM and of execution
 // management (a journal of its requests, into which tests also write verdicts
 // to order them against the requests), a supervision monitor on the two, and
 // the communication runtime on a fake transport for the diagnostic services.
@@ -19,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <deque>
 #include <set>
 
 namespace wardex_test {
@@ -34,41 +32,32 @@ using Lines = std::vector<Line>;
 
 inline ara::log::Argument text(const char* value) { return std::string(value); }
 
-// `refused`, `subscribed` and `onStop` are touched only while no Run is under way.
+// The texts of the captured messages of one level (and context, unless empty).
+inline Strings texts(const ara::log::Capture& capture, ara::log::LogLevel level, const std::string& context = "") {
+    Strings found;
+    for (const auto& record : capture.records()) {
+        if (record.level == level && (context.empty() || record.context == context)) found.push_back(record.text());
+    }
+    return found;
+}
+
+// Failures are delivered through the client by the tests; Run only waits
+// for the stop. `refused`, `subscribed` and `onStop` are set before any Run.
 class Scripted_failure_source final : public ara::phm::Failure_source {
 public:
     void subscribe(const std::string& name) override {
         if (refused.count(name) != 0) throw std::runtime_error("PHM refused " + name);
         subscribed.push_back(name);
     }
-    void run(const std::function<void(const std::string&)>& deliver) override {
+    void run(const std::function<void(const std::string&)>&) override {
         std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return stopped_ || !pending_.empty(); });
-            if (stopped_) return;
-            const std::string name = pending_.front();
-            lock.unlock();
-            deliver(name);
-            lock.lock();
-            pending_.pop_front();
-            changed_.notify_all();
-        }
+        stopped_changed_.wait(lock, [this] { return stopped_; });
     }
     void stop() override {
         if (onStop) onStop();
         const std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
-        changed_.notify_all();
-    }
-    void fail(const std::string& name) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        pending_.push_back(name);
-        changed_.notify_all();
-    }
-    // Until every reported failure's callback has returned; false on time-out.
-    bool wait_until_delivered() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [this] { return pending_.empty(); });
+        stopped_changed_.notify_all();
     }
     std::set<std::string> refused;
     Strings subscribed;
@@ -76,8 +65,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::string> pending_;
+    std::condition_variable stopped_changed_;
     bool stopped_ = false;
 };
 
@@ -183,13 +171,7 @@ protected:
         }
         return sent;
     }
-    Strings texts(ara::log::LogLevel level) const {
-        Strings found;
-        for (const auto& record : capture.records()) {
-            if (record.context == "WDX" && record.level == level) found.push_back(record.text());
-        }
-        return found;
-    }
+    Strings texts(ara::log::LogLevel level) const { return wardex_test::texts(capture, level, "WDX"); }
     std::size_t incidentCount(const std::string& name) const {
         std::size_t n = 0;
         for (const auto& text : capture.texts()) n += text.rfind(R"({"1_incident":{"1_id":")" + name + "\"", 0) == 0;

@@ -1,9 +1,8 @@
-// The diagnostic services on the runtime's fake transport, which plays the
-// diagnostic event manager and the tester. The DTC monitor: InitMonitor, its
-// own verdict sends and counters, the supervision monitor's verdicts as its
-// MonitorAction events, the singleton's creation (also when threads race or
-// the first attempt fails) and its teardown. The data identifier: Read returns
-// the measured values on the wire, Cancel answers empty, withdrawal.
+// The diagnostic services on the runtime's fake transport. The DTC monitor:
+// InitMonitor, the supervision monitor's verdicts as its MonitorAction events,
+// the singleton's creation (also when threads race or the first attempt fails)
+// and its teardown. The data identifier: Read returns the measured values on
+// the wire, Cancel answers empty, withdrawal.
 #include "DiagnosticStorage.h"
 #include "app_fixture.h"
 
@@ -33,26 +32,6 @@ TEST_F(DtcMonitor, InitMonitorStoresAndLogsTheReasonAndIsAnsweredEmpty) {
                        "[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 200) is called.",
                        "Offering Service for DTC: InitMonitorReason: 200, countFailed: 0, countPassed: 0"}));
     EXPECT_TRUE(monitorActions().empty());
-}
-
-// Only kFailed and kPassed are counted and logged, every value is sent; the
-// counters wrap from their maximum to zero.
-TEST_F(DtcMonitor, OwnSendsCountAndLogFailedAndPassedOnly) {
-    auto& monitor = DiagnosticMonitor::instance();
-    for (int action : {1, 0, 0, 2}) monitor.SendMonitorAction(static_cast<MonitorActionType>(action));
-    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}, {0}, {2}}));
-    monitor.LogMyInfo();
-    EXPECT_EQ(texts(LogLevel::kDebug),
-              (Strings{"[DIAG]DiagnosticMonitor::SendMonitorAction: kFailed",
-                       "[DIAG]DiagnosticMonitor::SendMonitorAction: kPassed",
-                       "[DIAG]DiagnosticMonitor::SendMonitorAction: kPassed",
-                       "Offering Service for DTC: InitMonitorReason: 0, countFailed: 1, countPassed: 2"}));
-    monitor.StopOfferService();  // so that the sixty-five thousand events are not kept
-    for (int i = 1; i < 0xFFFF; ++i) monitor.SendMonitorAction(MonitorActionType::kFailed);
-    EXPECT_EQ(monitor.GetCountFailed(), 0xFFFF);
-    monitor.SendMonitorAction(MonitorActionType::kFailed);
-    EXPECT_EQ(monitor.GetCountFailed(), 0);
-    EXPECT_EQ(monitor.GetCountPassed(), 2);
 }
 
 TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetOneObjectOfferedOnceUnderItsFixedInstance) {
@@ -159,25 +138,13 @@ TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWireAndCancelAnswe
     EXPECT_EQ(incidentCount("Method_call_response_tx"), 0u);
 }
 
-// Offered from construction; the cleared flag is not consulted, but StopWorking
-// and destruction withdraw the offer, the latter before its goodbye at info level.
-TEST_F(Service_test, DataIdentifierIsWithdrawnByStopWorkingAndByDestruction) {
-    auto service = std::make_unique<norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl>(
-        tq::com::runtime::Instance_id("1"));
-    EXPECT_TRUE(transport->is_offered(data_identifier_1));
-    service->Write_allow_working_flag(false);
-    EXPECT_FALSE(service->Read_allow_working_flag());
-    EXPECT_EQ(call(data_identifier_1, 1, empty_map).return_code, 0);
-    service->Write_allow_working_flag(true);
-    service->StopWorking();
-    EXPECT_FALSE(service->Read_allow_working_flag());
-    EXPECT_FALSE(transport->is_offered(data_identifier_1));
-    EXPECT_EQ(call(data_identifier_1, 1, empty_map).return_code, 0xFF);
-
-    service = std::make_unique<norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl>(
-        tq::com::runtime::Instance_id("1"));
-    capture.clear();
-    service.reset();
+// Destruction withdraws the offer before its goodbye at info level.
+TEST_F(Service_test, DataIdentifierIsWithdrawnBeforeItsLastWord) {
+    {
+        norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl service{tq::com::runtime::Instance_id("1")};
+        EXPECT_TRUE(transport->is_offered(data_identifier_1));
+        capture.clear();
+    }
     EXPECT_FALSE(transport->is_offered(data_identifier_1));
     const auto all = capture.texts();
     ASSERT_EQ(all.size(), 2u);

@@ -327,7 +327,9 @@ TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
         add(appName(i), 3, {NT::kRestartApplication, NT::kMesswert}, {NT::kMesswert, NT::kDTC, NT::kRestartApplication},
             swidOf(i), 0);
     }
-    std::thread callbacks([this] { phm.Run(0); });
+    std::thread callbacks([this] {
+        for (int i = 0; i < kFailures; ++i) fail(appName(i % kApplications));
+    });
     std::atomic<bool> stopReading{false};
     std::atomic<int> torn{0};
     std::thread reader([&] {
@@ -339,13 +341,10 @@ TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
     std::thread aging([this] {
         for (int pass = 0; pass < 400; ++pass) monitor.ageAllApplications(5000);
     });
-    for (int i = 0; i < kFailures; ++i) source->fail(appName(i % kApplications) + ".fail");
-    ASSERT_TRUE(source->wait_until_delivered());
+    callbacks.join();
     aging.join();
     stopReading.store(true);
     reader.join();
-    phm.Stop();
-    callbacks.join();
 
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(capture.count("Restarting app0..."), static_cast<std::size_t>(kFailures / kApplications));
@@ -359,11 +358,10 @@ TEST_F(Concurrency, CallbacksAgingAndReadsAtOnceEachReadSeesOneWholeState) {
 // only then is the client stopped.
 TEST_F(Concurrency, ClearingWhileFailuresArriveLeavesNoCallbackOnAFreedRecord) {
     for (int i = 0; i < kApplications; ++i) add(appName(i), 2, {NT::kRestartApplication}, {NT::kMesswert}, swidOf(i), 0);
-    std::thread callbacks([this] { phm.Run(0); });
-    for (int i = 0; i < kFailures; ++i) source->fail(appName(i % kApplications) + ".fail");
+    std::thread callbacks([this] {
+        for (int i = 0; i < kFailures; ++i) fail(appName(i % kApplications));
+    });
     monitor.ClearApplications();
-    ASSERT_TRUE(source->wait_until_delivered());
-    phm.Stop();
     callbacks.join();
     EXPECT_LE(capture.count("Restarting app0..."), 1u);
 }
