@@ -78,7 +78,7 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
     writeHost("Kumo\r\nsecond line\n");
     writeConfiguration("Kumo", dids(app(R"({"callbackErrorHandling": ["DLT", "Messwert", "Restart", "dtc"],
         "callbackLimitErrorHandling": ["TerminateApplication", "ResetPlatform", "RestartContainer", "UpdateClient"],
-        "callbackNames": ["A", "B"], "counterHealingTimeMin": 0, "GID": 65535, "SWID": "ABCDEF", "MesswertID": "0401"})")));
+        "callbackNames": ["A", "B"], "counterHealingTimeMin": 0, "GID": 65535.0, "SWID": "ABCDEF", "MesswertID": "0401"})")));
     EXPECT_TRUE(read());
     EXPECT_EQ(target_.hostNames, Strings{"Kumo"});
     ASSERT_EQ(target_.applications.size(), 1u);
