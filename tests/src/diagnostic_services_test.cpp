@@ -2,7 +2,7 @@
 // InitMonitor, the supervision monitor's verdicts as its MonitorAction events,
 // the singleton's creation (also when threads race or the first attempt fails)
 // and its teardown. The data identifier: Read returns the measured values on
-// the wire, Cancel answers empty, withdrawal.
+// the wire, Cancel answers empty.
 #include "DiagnosticStorage.h"
 #include "app_fixture.h"
 
@@ -50,21 +50,16 @@ TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetOneObjectOfferedOnceUnderItsFi
     EXPECT_EQ(incidentCount("Offer_service"), 1u);
 }
 
-// The requests already handed over to the method processor are answered, and
-// the offer is withdrawn before the last word.
-TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOfferFirst) {
+// The requests already handed over to the method processor are answered.
+TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOffer) {
     DiagnosticMonitor::instance();
     std::vector<std::shared_ptr<const rk::com::runtime::Fake_transport::Reply_slot>> replies;
     for (std::uint8_t reason = 0; reason < 20; ++reason) {
         replies.push_back(transport->deliver_request(dtc_monitor_479232, 0, Bytes{reason}));
     }
-    capture.clear();
     dm_instance.reset();
     for (const auto& reply : replies) EXPECT_EQ(reply->answered() ? reply->wait()->return_code : -1, 0);
     EXPECT_FALSE(transport->is_offered(dtc_monitor_479232));
-    EXPECT_EQ(incidentCount("Stop_offer_service"), 1u);
-    EXPECT_EQ(capture.records().back().text(), "~DiagnosticMonitor");
-    EXPECT_EQ(capture.records().back().level, LogLevel::kDebug);
 }
 
 // The supervision monitor's verdicts go out as events, not through the
@@ -136,20 +131,6 @@ TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWireAndCancelAnswe
     EXPECT_EQ(shortRequest.return_code, 0x80);
     EXPECT_TRUE(shortRequest.payload.empty());
     EXPECT_EQ(incidentCount("Method_call_response_tx"), 0u);
-}
-
-// Destruction withdraws the offer before its goodbye at info level.
-TEST_F(Service_test, DataIdentifierIsWithdrawnBeforeItsLastWord) {
-    {
-        norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl service{tq::com::runtime::Instance_id("1")};
-        EXPECT_TRUE(transport->is_offered(data_identifier_1));
-        capture.clear();
-    }
-    EXPECT_FALSE(transport->is_offered(data_identifier_1));
-    const auto all = capture.texts();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].rfind(R"({"1_incident":{"1_id":"Stop_offer_service")", 0), 0u);
-    EXPECT_EQ(texts(LogLevel::kInfo), Strings{"~DataIdentifier_NumberofECUResetsSkeletonImpl"});
 }
 
 }  // namespace
