@@ -14,51 +14,24 @@ namespace norda::phm::wardex {
 namespace {
 
 using ara::log::LogLevel;
-using Lines = std::vector<std::pair<LogLevel, std::string>>;
+using Line = std::pair<LogLevel, std::string>;
 
-class StateManagerClient : public ::testing::Test {
-protected:
-    // Level and text of the client's and EcuReset's lines.
-    Lines lines() const {
-        Lines found;
-        for (const auto& record : capture.records()) {
-            if (record.context == "DFLT") found.emplace_back(record.level, record.text());
-        }
-        return found;
-    }
-    // A client whose search finds the state manager in the given attempt.
-    std::shared_ptr<DSAInterfaceImpl> connect(std::size_t attempt = 1) {
-        if (attempt == 1) transport->add_remote_instance(state_manager);
-        return std::make_shared<DSAInterfaceImpl>(tq::com::runtime::Instance_id("1"), [this, attempt](auto pause) {
-            pauses.push_back(pause);
-            if (pauses.size() + 1 == attempt) transport->add_remote_instance(state_manager);
-        });
-    }
-
+// Every search that finds nothing costs a pause. Success is reported without
+// waiting for the reply (a late answer, even a failure, changes nothing);
+// after the service went, or without a client, EcuReset reports the failure.
+TEST(StateManagerClient, SearchesWithAPauseAfterEachMissAndEcuResetReportsTheOutcomeOfEachRequest) {
     ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
-    rk::com::runtime::Component_singleton component{transport};
+    const auto transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    const rk::com::runtime::Component_singleton component{transport};
     const rk::com::cpp_binding::Service_info state_manager{
         tq::com::runtime::Service_id(tq::ap::statemanager::DSAInterface::id()), tq::com::runtime::Instance_id("1")};
     std::vector<std::chrono::milliseconds> pauses;
-};
-
-// Every search that finds nothing costs a pause.
-TEST_F(StateManagerClient, SearchesUntilTheStateManagerIsThereWithAPauseAfterEveryMiss) {
-    connect(4);
+    const auto client = std::make_shared<DSAInterfaceImpl>(tq::com::runtime::Instance_id("1"), [&](auto pause) {
+        pauses.push_back(pause);
+        if (pauses.size() == 3) transport->add_remote_instance(state_manager);
+    });
     EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(500)));
-    Lines expected(4, {LogLevel::kDebug, "Waiting for StateManager"});
-    expected.emplace_back(LogLevel::kDebug, "Connected to StateManager");
-    EXPECT_EQ(lines(), expected);
-}
 
-// Success is reported without waiting for the reply (a late answer, even a
-// failure, changes nothing); after the service went, or without a client,
-// EcuReset reports the failure.
-TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndEcuResetReportsTheOutcome) {
-    const auto client = connect();
-    EXPECT_TRUE(pauses.empty());
-    capture.clear();
     EcuReset{7, client}.RequestRestart();
     const auto requests = transport->requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -70,14 +43,22 @@ TEST_F(StateManagerClient, RequestRestartSendsTheIdentifierAndEcuResetReportsThe
     EcuReset{3, client}.RequestRestart();
     EcuReset{1, nullptr}.RequestRestart();
     EXPECT_EQ(transport->requests().size(), 1u);
-    EXPECT_EQ(lines(),
-              (Lines{{LogLevel::kDebug, "RequestRestart for id :  7"},
-                     {LogLevel::kDebug, "RequestRestart: Success!"},
-                     {LogLevel::kDebug, "EcuReset: RequestRestart succeeded!"},
-                     {LogLevel::kDebug, "RequestRestart for id :  3"},
-                     {LogLevel::kDebug, "RequestRestart got exception from state manager:  Service not available exception"},
-                     {LogLevel::kError, "EcuReset: RequestRestart failed!"},
-                     {LogLevel::kError, "EcuReset: RequestRestart failed!"}}));
+
+    std::vector<Line> lines;
+    for (const auto& record : capture.records()) {
+        if (record.context == "DFLT") lines.emplace_back(record.level, record.text());
+    }
+    const Line waiting{LogLevel::kDebug, "Waiting for StateManager"};
+    const Line failed{LogLevel::kError, "EcuReset: RequestRestart failed!"};
+    EXPECT_EQ(lines, (std::vector<Line>{
+                         waiting, waiting, waiting, waiting,
+                         {LogLevel::kDebug, "Connected to StateManager"},
+                         {LogLevel::kDebug, "RequestRestart for id :  7"},
+                         {LogLevel::kDebug, "RequestRestart: Success!"},
+                         {LogLevel::kDebug, "EcuReset: RequestRestart succeeded!"},
+                         {LogLevel::kDebug, "RequestRestart for id :  3"},
+                         {LogLevel::kDebug, "RequestRestart got exception from state manager:  Service not available exception"},
+                         failed, failed}));
 }
 
 }  // namespace
