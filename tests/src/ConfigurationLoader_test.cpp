@@ -20,6 +20,7 @@ class RecordingTarget final : public ConfigurationTarget {
 public:
     void setHostName(const std::string& hostName) override { hostNames.push_back(hostName); }
     void registerApplication(ApplicationConfiguration application) override {
+        if (onRegister) onRegister();
         applications.push_back(std::move(application));
     }
     Strings ids() const {
@@ -29,6 +30,7 @@ public:
     }
     Strings hostNames;
     std::vector<ApplicationConfiguration> applications;
+    std::function<void()> onRegister;  // may throw
 };
 
 // Given a private folder standing in for /etc and /var/run/adaptive.
@@ -221,17 +223,12 @@ TEST_F(ConfigurationLoader, NumbersWrapToSixteenBitsAndOutOfRangeValuesAreWarned
 }
 
 TEST_F(ConfigurationLoader, FailureOfTheRegistrationIsCaughtByType) {
-    struct Throwing final : ConfigurationTarget {
-        std::function<void()> thrower;
-        void setHostName(const std::string&) override {}
-        void registerApplication(ApplicationConfiguration) override { thrower(); }
-    } throwing;
     writeConfiguration("", dids(app()));
     for (const std::function<void()>& thrower : std::vector<std::function<void()>>{
              [] { throw std::system_error(EPERM, std::generic_category(), "denied"); },
              [] { throw std::logic_error("broken"); }, [] { throw 42; }}) {
-        throwing.thrower = thrower;
-        EXPECT_FALSE(readConfigurationFromJsonFile(hostnameFile_, base_, throwing));
+        target_.onRegister = thrower;
+        EXPECT_FALSE(read());
     }
     EXPECT_EQ(logged(), (Strings{"Unexpected system_error during reading the Wardex_InitialData.json:  denied: " +
                                      std::generic_category().message(EPERM),
