@@ -1,0 +1,137 @@
+// The diagnostic services on the runtime's fake transport. The DTC monitor:
+// InitMonitor, the supervision monitor's verdicts as its MonitorAction events,
+// the singleton's creation (also when threads race or the first attempt fails)
+// and its teardown. The data identifier: Read returns the measured values on
+// the wire, Cancel answers empty.
+#include "DiagnosticStorage.h"
+#include "app_fixture.h"
+
+#include <future>
+
+namespace wardex_test {
+namespace {
+
+using ara::log::LogLevel;
+using norda::phm::wardex::DiagnosticMonitor;
+using norda::phm::wardex::dm_instance;
+using rk::dm::types::InitMonitorReasonType;
+
+using DtcMonitor = Service_test;
+
+// A reason without a name is kept as it came; no counter moves and no event goes out.
+TEST_F(DtcMonitor, InitMonitorStoresAndLogsTheReasonAndIsAnsweredEmpty) {
+    auto& monitor = DiagnosticMonitor::instance();
+    const auto reply = call(dtc_monitor_479232, 0, Bytes{7});
+    EXPECT_EQ(reply.return_code, 0);
+    EXPECT_TRUE(reply.payload.empty());
+    EXPECT_EQ(static_cast<int>(monitor.get_last_received_monitor_reason()), 7);
+    monitor.InitMonitor(static_cast<InitMonitorReasonType>(200)).get();
+    monitor.LogMyInfo();
+    EXPECT_EQ(texts(LogLevel::kDebug),
+              (Strings{"[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 7) is called.",
+                       "[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 200) is called.",
+                       "Offering Service for DTC: InitMonitorReason: 200, countFailed: 0, countPassed: 0"}));
+    EXPECT_TRUE(monitorActions().empty());
+}
+
+TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetOneObjectOfferedOnceUnderItsFixedInstance) {
+    std::promise<void> start;
+    auto go = start.get_future().share();
+    std::vector<std::future<DiagnosticMonitor*>> seen;
+    for (int i = 0; i < 4; ++i) {
+        seen.push_back(std::async(std::launch::async, [go] { return go.wait(), &DiagnosticMonitor::instance(); }));
+    }
+    start.set_value();
+    std::set<DiagnosticMonitor*> objects;
+    for (auto& monitor : seen) objects.insert(monitor.get());
+    EXPECT_EQ(objects, std::set<DiagnosticMonitor*>{dm_instance.get()});
+    EXPECT_EQ(dm_instance->GetInstanceIdentifier().to_string(), "479232");
+    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
+}
+
+// The requests already handed over to the method processor are answered.
+TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOffer) {
+    DiagnosticMonitor::instance();
+    std::vector<std::shared_ptr<const rk::com::runtime::Fake_transport::Reply_slot>> replies;
+    for (std::uint8_t reason = 0; reason < 20; ++reason) {
+        replies.push_back(transport->deliver_request(dtc_monitor_479232, 0, Bytes{reason}));
+    }
+    dm_instance.reset();
+    for (const auto& reply : replies) EXPECT_EQ(reply->answered() ? reply->wait()->return_code : -1, 0);
+    EXPECT_FALSE(transport->is_offered(dtc_monitor_479232));
+}
+
+// The supervision monitor's verdicts go out as events, not through the
+// service's own counters; the first creates and offers the service.
+TEST_F(DtcMonitor, VerdictsOfTheSupervisionMonitorAreItsEvents) {
+    Supervision supervision;
+    supervision.add("cam", 1, {}, {NotificationType::kDTC});
+    supervision.fail("cam");
+    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
+    EXPECT_TRUE(supervision.monitor.ageAllApplications(60001));
+    EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
+    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
+}
+
+// Without the runtime the service cannot be made: a DTC reaction logs that and
+// drops the rest of its list, no object is left, and a later call tries again.
+TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTriesAgain) {
+    ara::log::Capture capture;
+    dm_instance.reset();
+    Supervision supervision;
+    supervision.add("cam", 0, {}, {NotificationType::kDTC, NotificationType::kRestartApplication});
+    supervision.fail("cam");
+    EXPECT_EQ(dm_instance, nullptr);
+    EXPECT_EQ(capture.count("Unexpected exception during Recovery Action in Wardex monitor of the Wardex:   "
+                            "Communication runtime component does not exist"),
+              1u);
+    EXPECT_TRUE(supervision.journal().empty());
+    EXPECT_THROW(DiagnosticMonitor::instance(), std::logic_error);
+    auto transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    rk::com::runtime::Component_singleton component(transport);
+    EXPECT_EQ(dm_instance.get(), &DiagnosticMonitor::instance());
+    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
+    dm_instance.reset();
+}
+
+const rk::com::cpp_binding::Service_info data_identifier_1{
+    tq::com::runtime::Service_id("orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets"),
+    tq::com::runtime::Instance_id("1")};
+const Bytes empty_map{0, 0, 0, 0};
+const Bytes tester_map{0, 0, 0, 15, 0, 0, 0, 6, 't', 'e', 's', 't', 'e', 'r', 0, 0, 0, 1, '1'};  // {"tester": "1"}
+
+// Read serves the measured values of the monitor singleton, whatever the meta information.
+TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWireAndCancelAnswersEmpty) {
+    auto& monitor = WardexMonitor::instance();
+    monitor.ClearApplications();
+    monitor.calculateMesswert();
+    norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl service{tq::com::runtime::Instance_id("1")};
+    EXPECT_EQ(call(data_identifier_1, 1, empty_map).payload, (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0}));
+    ara::phm::PhmCallbackClient phm{std::make_unique<Scripted_failure_source>()};
+    for (const char* swid : {"12", "0x3456"}) {
+        monitor.RegisterApplication(phm, swid, 100, 0, {NotificationType::kMesswert}, {}, {swid}, swid, 1, 1, "");
+        phm.Deliver(swid);
+    }
+    for (const Bytes& request : {empty_map, tester_map}) {
+        const auto read = call(data_identifier_1, 1, request);
+        EXPECT_EQ(read.return_code, 0);
+        EXPECT_EQ(read.payload, (Bytes{0, 0, 0, 1, 2, 0, 0, 0, 3, 0x12, 0x34, 0x56}));
+    }
+    monitor.ClearApplications();
+    monitor.calculateMesswert();
+    const auto cancelled = call(data_identifier_1, 0, tester_map);
+    EXPECT_EQ(cancelled.return_code, 0);
+    EXPECT_TRUE(cancelled.payload.empty());
+    // A request too short for its map is refused before it reaches Read.
+    capture.clear();
+    const auto shortRequest = call(data_identifier_1, 1, Bytes{0, 0});
+    EXPECT_EQ(shortRequest.return_code, 0x80);
+    EXPECT_TRUE(shortRequest.payload.empty());
+    EXPECT_EQ(incidentCount("Method_call_response_tx"), 0u);
+}
+
+}  // namespace
+}  // namespace wardex_test
