@@ -8,9 +8,10 @@ import json
 import os
 import signal
 import socket
-import struct
 import subprocess
 import time
+
+from scapy.contrib.automotive.someip import SD, SOMEIP
 
 from harness import (CHECKPOINT, CONFIG_BASE, DEPLOYMENT, RUN_DIR, SIM, TIMEOUT, Child, Platform, ProcessCase,
                      Wardex, application, main)
@@ -191,28 +192,22 @@ def discovery_group():
     group.bind((sd["multicast"], sd["port"]))
     group.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                      socket.inet_aton(sd["multicast"]) + socket.inet_aton("127.0.0.1"))
+    group.settimeout(0.2)
     return group
 
 
 def stop_offers(group):
     """(service, instance) of every StopOffer entry (an offer with TTL 0) that
     reached the group's socket, which is then closed."""
-    group.settimeout(0.2)
     found = []
-    while True:
-        try:
-            datagram = group.recv(65536)
-        except socket.timeout:
-            break
-        if len(datagram) < 24 or datagram[:4] != b"\xff\xff\x81\x00":
-            continue
-        length = struct.unpack(">I", datagram[20:24])[0]
-        for at in range(24, min(24 + length, len(datagram)) - 15, 16):
-            service, instance = struct.unpack(">HH", datagram[at + 4:at + 8])
-            if datagram[at] == 0x01 and datagram[at + 9:at + 12] == b"\x00\x00\x00":
-                found.append((service, instance))
-    group.close()
-    return found
+    with group:
+        while True:
+            try:
+                message = SOMEIP(group.recv(65536))
+            except socket.timeout:
+                return found
+            if message.haslayer(SD):
+                found += [(e.srv_id, e.inst_id) for e in message[SD].entry_array if e.type == 0x01 and e.ttl == 0]
 
 
 class WardexUnderFaults(ProcessCase):
