@@ -30,6 +30,8 @@ T decode(const Bytes& payload, const Serialization_properties& properties = defa
     return value;
 }
 
+// What the deserializer refuses: reads past the end, lengths that disagree
+// with the payload or the record, length fields of no known size.
 TEST(DeserializeNumbers, EmptyPayloadAndShortNumbersReadBeyondTheEnd) {
     const Bytes empty;
     expect_exception<std::out_of_range>([&] { decode<Reason>(empty); }, read_beyond_end);
@@ -61,7 +63,6 @@ TEST(DeserializeLengthFields, SizesOneTwoFourAreReadOthersRefused) {
     expect_exception<std::invalid_argument>(
         [] { decode<std::vector<std::uint8_t>>(Bytes{0xAB, 0xCD}, with_array_length_field(0)); },
         vector_needs_length_field);
-    EXPECT_EQ((decode<std::array<std::uint8_t, 1>>(Bytes{0x07}, with_array_length_field(0))[0]), 0x07);
 }
 
 TEST(DeserializeSequences, RecordLengthIsEnforcedAndUnknownTailSkipped) {
@@ -119,7 +120,6 @@ TEST(DeserializeStrings, LengthBeyondTheRestFailsBeforeAnyAllocation) {
         [&] { deserialize_without_tag(buffer, text, default_serialization_properties); }, read_beyond_end);
     EXPECT_LT(text.capacity(), 64u);
 
-    EXPECT_EQ(decode<std::string>(Bytes{0x00, 0x00, 0x00, 0x03, 'a', 0x00, 'b', 'z'}), std::string("a\0b", 3));
     expect_exception<std::out_of_range>([] { decode<std::string>(Bytes{0x00, 0x00, 0x00, 0x03, 'a', 'b'}); },
                                         read_beyond_end);
 }
@@ -142,12 +142,10 @@ TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue
 }
 
 TEST(DeserializeMaps, LengthsThatDisagreeWithThePayloadAreRejected) {
-    expect_exception<std::out_of_range>(
-        [] { decode<String_map>(Bytes{0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x01, 'k'}); },
-        "Deserialization calculated invalid end position.");
-    expect_exception<std::out_of_range>(
-        [] { decode<String_map>(Bytes{0xFF, 0xFF, 0xFF, 0xFF}); },
-        "Deserialization calculated invalid end position.");
+    for (const Bytes& payload : {Bytes{0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x01, 'k'}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+        expect_exception<std::out_of_range>([&] { decode<String_map>(payload); },
+                                            "Deserialization calculated invalid end position.");
+    }
     // The entry's value runs two bytes past the map's length but stays inside the payload.
     const Bytes past_record{0x00, 0x00, 0x00, 0x0A,                          //
                             0x00, 0x00, 0x00, 0x01, 'k',                     //
