@@ -1,5 +1,5 @@
 #include "rk/com/read_buffer.h"
-#include "someip/rk/com/someip/serialization/test_types.h"
+#include "someip/rk/com/expect_exception.h"
 
 #include <gtest/gtest.h>
 
