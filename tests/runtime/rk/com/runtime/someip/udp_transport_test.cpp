@@ -229,6 +229,28 @@ TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {
     }
 }
 
+TEST_F(Served, RefusedRequestsGetTheirErrorWithoutPayloadAndRequestsWithoutReplyNone) {
+    // A Read with another service, method, protocol or interface version; the return code.
+    const std::vector<std::tuple<std::size_t, std::uint8_t, std::uint8_t>> cases{
+        {1, 0x02, 0x02}, {3, 0x05, 0x03}, {12, 2, 0x07}, {13, 9, 0x08}};
+    for (const auto& [at, value, code] : cases) {
+        SCOPED_TRACE(int(code));
+        Bytes request = read_request(0x30);
+        request[at] = value;
+        Bytes error(request.begin(), request.begin() + 16);
+        error[7] = 8;
+        error[12] = 1;
+        error[14] = 0x81;
+        error[15] = code;
+        tester.send_to(port, request);
+        EXPECT_EQ(tester.receive(), error);
+        request[14] = 0x01;  // the same as a request without reply: no answer
+        tester.send_to(port, request);
+    }
+    tester.send_to(port, read_request(0x40));
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 0x40);
+}
+
 // The caller gets an error at once instead of waiting for its time-out.
 TEST_F(Served, AResultTooLargeForOneDatagramIsAnsweredWithNotOkAndLoggedOnce) {
     server.stop_offer(did);
