@@ -58,7 +58,6 @@ struct Provider {
           dispatcher(port, cpp_binding::skeleton::create_method_processor(mode, *pool)),
           method(0, [this](std::uint16_t, Reply_function reply, const Serialized_payload& request) {
               ++calls;
-              if (on_call) on_call();
               const auto content = request.payload();
               Method_impl_base::reply_method(
                   reply, bytes({static_cast<std::uint8_t>(content.empty() ? 0 : content[0] + 1)}), 0);
@@ -72,7 +71,6 @@ struct Provider {
     std::shared_ptr<static_thread_pool> pool;
     Pport port;
     Method_dispatcher dispatcher;
-    std::function<void()> on_call;
     std::atomic<int> calls{0};
     Method_impl_base method;
 };
