@@ -346,7 +346,9 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
               (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
     EXPECT_EQ(discovery.tracked_peers(), 3u);
 
-    // An expired subscriber makes room without a warning; one renewing takes nobody's place.
+    // One renewing takes nobody's place and ends the spell; an expired
+    // subscriber then makes room without a warning.
+    EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 28s).notes.empty());
     EXPECT_TRUE(subscribe_from(0x7F000012, 20, t0 + 29s).notes.empty());
     EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 30s).notes.empty());
     EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 30s),

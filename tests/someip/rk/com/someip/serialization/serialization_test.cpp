@@ -279,6 +279,9 @@ TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue
     EXPECT_TRUE(meta.empty());
     EXPECT_EQ(next, 0x42);
     EXPECT_EQ(deserializer.tell(), 5u);
+    std::vector<std::uint16_t> stale{1, 2};
+    Deserializer{empty_then_byte}.deserialize_args(stale);
+    EXPECT_TRUE(stale.empty()) << "a vector is emptied like a map";
 
     const Bytes complete{0x00, 0x00, 0x00, 0x14,  //
                          0x00, 0x00, 0x00, 0x01, 'k', 0x00, 0x00, 0x00, 0x01, '1',
