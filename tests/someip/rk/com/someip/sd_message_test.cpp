@@ -1,6 +1,6 @@
 // Service discovery messages: the reference bytes of an offer and a
-// subscription, refusal of payloads that do not add up, and the session
-// counter with its reboot flag.
+// subscription, refusal of payloads that do not add up, and session counters.
+#include "rk/com/someip/message.h"
 #include "rk/com/someip/sd_message.h"
 
 #include <gtest/gtest.h>
@@ -78,18 +78,23 @@ TEST(SdMessage, PayloadsThatDoNotAddUpAreRefusedWhole) {
     }
 }
 
-TEST(SdMessage, SessionsCountFromOneAndLoseTheRebootFlagWhenTheyWrap) {
+// Request sessions and discovery sessions count from 1 and skip 0 when they
+// wrap; discovery's reboot flag ends with its first wrap.
+TEST(Sessions, CountFromOneAndWrapPastFfffToOne) {
+    Session_counter near_end(0xFFFE);
+    EXPECT_EQ(near_end.next(), 0xFFFE);
+    EXPECT_EQ(near_end.next(), 0xFFFF);
+    EXPECT_EQ(near_end.next(), 1);
+    EXPECT_EQ(near_end.next(), 2);
+    EXPECT_EQ(Session_counter(0).next(), 1);
+
     sd::Session session;
-    auto first = session.next();
-    EXPECT_EQ(first.id, 1);
-    EXPECT_TRUE(first.reboot);
-    for (int i = 2; i < 0xFFFF; ++i) session.next();
-    const auto last = session.next();
-    EXPECT_EQ(last.id, 0xFFFF);
-    EXPECT_TRUE(last.reboot);
-    const auto wrapped = session.next();
-    EXPECT_EQ(wrapped.id, 1);
-    EXPECT_FALSE(wrapped.reboot);
+    for (std::uint32_t n = 1; n <= 0x10000; ++n) {
+        const auto next = session.next();
+        if (n != 1 && n != 0xFFFF && n != 0x10000) continue;
+        EXPECT_EQ(next.id, n == 0x10000 ? 1 : n);
+        EXPECT_EQ(next.reboot, n != 0x10000) << n;
+    }
 }
 
 }  // namespace

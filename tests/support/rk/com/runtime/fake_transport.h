@@ -7,8 +7,7 @@
 // - Instances added with add_remote_instance are found and available.
 // - deliver_request hands a request to a service offered in this process and
 //   collects its reply.
-// - Events sent by provided ports are recorded; deliver_event reaches the
-//   subscribers of required ports.
+// - Events sent by provided ports are recorded.
 #pragma once
 
 #include "rk/com/runtime/transport.h"
@@ -24,27 +23,38 @@ namespace rk::com::runtime {
 
 class Fake_transport final : public Transport {
 public:
+    using Service_info = cpp_binding::Service_info;
+    using Payload_buffer = tq::com::runtime::Payload_buffer;
+    using Serialized_payload = tq::com::runtime::Serialized_payload;
+    using Lock = std::lock_guard<std::mutex>;
     struct Request {
-        cpp_binding::Service_info service;
+        Service_info service;
         std::uint16_t method_id;
         std::uint16_t method_call_id;
-        tq::com::runtime::Payload_buffer payload;
+        Payload_buffer payload;
     };
     struct Sent_event {
-        cpp_binding::Service_info service;
+        Service_info service;
         std::uint16_t event_id;
-        std::vector<tq::com::runtime::Serialized_payload> payloads;
+        std::vector<Serialized_payload> payloads;
     };
     struct Reply {
         std::uint8_t return_code;
-        tq::com::runtime::Payload_buffer payload;
+        Payload_buffer payload;
     };
     // Collects the reply of one delivered request.
     class Reply_slot {
     public:
         // The reply, or nothing when none came within the time-out.
-        std::optional<Reply> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-        bool answered() const;
+        std::optional<Reply> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait_for(lock, timeout, [this] { return reply_.has_value(); });
+            return reply_;
+        }
+        bool answered() const {
+            Lock lock(mutex_);
+            return reply_.has_value();
+        }
 
     private:
         friend class Fake_transport;
@@ -53,68 +63,90 @@ public:
         std::optional<Reply> reply_;
     };
 
-    void add_remote_instance(const cpp_binding::Service_info& service);
-    void remove_remote_instance(const cpp_binding::Service_info& service);
+    void add_remote_instance(const Service_info& service) { set_remote(service, true); }
+    void remove_remote_instance(const Service_info& service) { set_remote(service, false); }
 
-    std::vector<Request> requests() const;
-    bool wait_for_requests(std::size_t count,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    std::vector<Request> requests() const {
+        Lock lock(mutex_);
+        return requests_;
+    }
+    bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+    }
     // Answers request number index (0 = first); false when there is no such
     // request or it was answered already.
-    bool reply(std::size_t index, std::uint8_t return_code,
-               tq::com::runtime::Payload_buffer payload = {});
+    bool reply(std::size_t index, std::uint8_t return_code, Payload_buffer payload = {});
     // Forgets the response handler of a request without calling it.
-    bool drop(std::size_t index);
+    bool drop(std::size_t index) { return take_handler(index).has_value(); }
 
-    bool is_offered(const cpp_binding::Service_info& service) const;
+    bool is_offered(const Service_info& service) const {
+        Lock lock(mutex_);
+        return offered_.count(service) != 0;
+    }
     // Empty reply function when expect_reply is false.
-    std::shared_ptr<const Reply_slot> deliver_request(const cpp_binding::Service_info& service,
-                                                      std::uint16_t method_id,
-                                                      tq::com::runtime::Payload_buffer payload,
-                                                      bool expect_reply = true,
+    std::shared_ptr<const Reply_slot> deliver_request(const Service_info& service, std::uint16_t method_id,
+                                                      Payload_buffer payload, bool expect_reply = true,
                                                       std::uint16_t method_call_id = 1);
 
-    std::vector<Sent_event> events() const;
-    bool wait_for_events(std::size_t count,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    void deliver_event(const cpp_binding::Service_info& service, std::uint16_t event_id,
-                       tq::com::runtime::Payload_buffer payload);
+    std::vector<Sent_event> events() const {
+        Lock lock(mutex_);
+        return events_;
+    }
 
-    void set_availability_handler(Availability_handler handler) override;
-    void offer(const cpp_binding::Service_info& service,
-               const connector::Service_interface_description& description,
-               std::shared_ptr<Request_handler> handler) override;
-    void stop_offer(const cpp_binding::Service_info& service) override;
-    std::vector<cpp_binding::Service_info> find(const tq::com::runtime::Service_id& service,
-                                                const tq::com::runtime::Instance_id& instance) override;
-    bool is_available(const cpp_binding::Service_info& service) override;
-    void send_request(const cpp_binding::Service_info& service, std::uint16_t method_id,
-                      std::uint16_t method_call_id, tq::com::runtime::Serialized_payload request,
-                      Response_handler handler) override;
-    void send_event(const cpp_binding::Service_info& service, std::uint16_t event_id,
-                    const std::vector<tq::com::runtime::Serialized_payload>& payloads) override;
-    std::uint64_t subscribe(const cpp_binding::Service_info& service, std::uint16_t event_id,
-                            Event_handler handler) override;
-    void unsubscribe(std::uint64_t subscription) override;
+    void set_availability_handler(Availability_handler handler) override {
+        Lock lock(mutex_);
+        availability_ = std::move(handler);
+    }
+    void offer(const Service_info& service, const connector::Service_interface_description&,
+               std::shared_ptr<Request_handler> handler) override {
+        Lock lock(mutex_);
+        offered_[service] = std::move(handler);
+    }
+    void stop_offer(const Service_info& service) override;
+    std::vector<Service_info> find(const tq::com::runtime::Service_id& service,
+                                   const tq::com::runtime::Instance_id& instance) override {
+        Lock lock(mutex_);
+        std::vector<Service_info> found;
+        for (const auto& info : remote_) {
+            if (info.service_id() == service && info.instance_id() == instance) found.push_back(info);
+        }
+        return found;
+    }
+    bool is_available(const Service_info& service) override {
+        Lock lock(mutex_);
+        return remote_.count(service) != 0;
+    }
+    void send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t method_call_id,
+                      Serialized_payload request, Response_handler handler) override {
+        {
+            Lock lock(mutex_);
+            requests_.push_back(Request{service, method_id, method_call_id, request.payload()});
+            handlers_.emplace_back(std::move(handler));
+        }
+        changed_.notify_all();
+    }
+    void send_event(const Service_info& service, std::uint16_t event_id,
+                    const std::vector<Serialized_payload>& payloads) override {
+        Lock lock(mutex_);
+        events_.push_back(Sent_event{service, event_id, payloads});
+    }
+    std::uint64_t subscribe(const Service_info&, std::uint16_t, Event_handler) override { return 1; }
+    void unsubscribe(std::uint64_t) override {}
 
 private:
-    void notify_availability(const cpp_binding::Service_info& service, bool available);
+    void set_remote(const Service_info& service, bool available);
+    // The response handler of a request, taken out; nothing when there is none.
+    std::optional<Response_handler> take_handler(std::size_t index);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Availability_handler availability_;
-    std::set<cpp_binding::Service_info> remote_;
-    std::map<cpp_binding::Service_info, std::shared_ptr<Request_handler>> offered_;
+    std::set<Service_info> remote_;
+    std::map<Service_info, std::shared_ptr<Request_handler>> offered_;
     std::vector<Request> requests_;
     std::vector<std::optional<Response_handler>> handlers_;
     std::vector<Sent_event> events_;
-    struct Subscription {
-        cpp_binding::Service_info service;
-        std::uint16_t event_id;
-        Event_handler handler;
-    };
-    std::map<std::uint64_t, Subscription> subscriptions_;
-    std::uint64_t next_subscription_{1};
 };
 
 }  // namespace rk::com::runtime

@@ -74,31 +74,27 @@ std::string error_of(const std::string& text) {
     return "no error";
 }
 
-std::string with(std::string text, const std::string& from, const std::string& to) {
-    const auto at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return text.replace(at, from.size(), to);
-}
-
 TEST(DeploymentFile, AWrongFileNamesTheFileAndTheKey) {
-    EXPECT_EQ(error_of(with(minimal, R"("service_id": "0x00aB", )", "")), "f.json: services[0].service_id: missing");
-    EXPECT_EQ(error_of(with(minimal, R"("instance_id": 1, "port": 0})", R"("instance_id": 1, "port": 65536})")),
-              "f.json: services[0].instances[0].port: out of range (at most 65535)");
-    EXPECT_EQ(error_of(with(minimal, R"("0x7fff")", R"("0x8000")")),
-              "f.json: services[0].methods[0].id: out of range (at most 32767)");
-    EXPECT_EQ(error_of(with(minimal, R"("127.0.0.1")", R"("localhost")")), "f.json: unicast: expected an IPv4 address");
-    EXPECT_EQ(error_of(with(minimal, R"("client_id": 7)", R"("client_id": -7)")),
-              "f.json: client_id: expected a number or a hexadecimal text \"0x…\"");
-    EXPECT_EQ(error_of(with(minimal, R"("client_id": 7)", R"("client_id": "0x12g")")),
-              "f.json: client_id: expected a number or a hexadecimal text \"0x…\"");
-    EXPECT_EQ(error_of(with(minimal, R"("call_timeout_ms": 50)", R"("call_timeout_ms": 0)")),
-              "f.json: call_timeout_ms: must be at least 1");
-    EXPECT_EQ(error_of(with(minimal, R"("instances": [)", R"("instances": 5, "x": [)")),
-              "f.json: services[0].instances: expected an array");
+    const std::string not_a_number = "f.json: client_id: expected a number or a hexadecimal text \"0x…\"";
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {R"("service_id": "0x00aB", )", "", "f.json: services[0].service_id: missing"},
+        {R"("port": 0}])", R"("port": 65536}])", "f.json: services[0].instances[0].port: out of range (at most 65535)"},
+        {R"("0x7fff")", R"("0x8000")", "f.json: services[0].methods[0].id: out of range (at most 32767)"},
+        {R"("127.0.0.1")", R"("localhost")", "f.json: unicast: expected an IPv4 address"},
+        {R"("client_id": 7)", R"("client_id": -7)", not_a_number},
+        {R"("client_id": 7)", R"("client_id": "0x12g")", not_a_number},
+        {R"("call_timeout_ms": 50)", R"("call_timeout_ms": 0)", "f.json: call_timeout_ms: must be at least 1"},
+        {R"("instances": [)", R"("instances": 5, "x": [)", "f.json: services[0].instances: expected an array"},
+        {R"("client_id": 7)", R"("client_id": 1E400)",
+         "f.json: not valid JSON: [json.exception.out_of_range.406] number overflow parsing '1E400'"},
+    };
+    for (const auto& [from, to, error] : cases) {
+        std::string text = minimal;
+        ASSERT_NE(text.find(from), std::string::npos) << from;
+        EXPECT_EQ(error_of(text.replace(text.find(from), from.size(), to)), error);
+    }
     EXPECT_EQ(error_of("{\"unicast\": ").rfind("f.json: not valid JSON: ", 0), 0u);
     EXPECT_EQ(error_of("[]"), "f.json: (document): expected an object");
-    EXPECT_EQ(error_of(with(minimal, R"("client_id": 7)", R"("client_id": 1E400)")),
-              "f.json: not valid JSON: [json.exception.out_of_range.406] number overflow parsing '1E400'");
 }
 
 }  // namespace

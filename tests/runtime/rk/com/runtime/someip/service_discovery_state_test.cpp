@@ -65,7 +65,11 @@ std::vector<Sent> decode(const Actions& actions) {
     return sent;
 }
 
-sd::Message message_with(sd::Entry entry, std::optional<sd::Endpoint> endpoint, std::uint8_t flags) {
+constexpr std::uint8_t rebooted = sd::flag_reboot | sd::flag_unicast;
+const sd::Endpoint at_peer{peer_events.ip, sd::protocol_udp, peer_events.port};
+
+sd::Message message_with(sd::Entry entry, std::optional<sd::Endpoint> endpoint = std::nullopt,
+                         std::uint8_t flags = rebooted) {
     sd::Message message;
     message.flags = flags;
     if (endpoint) {
@@ -86,8 +90,6 @@ sd::Entry entry(std::uint8_t type, Instance_key key, std::uint32_t ttl, std::uin
     e.eventgroup = eventgroup;
     return e;
 }
-
-constexpr std::uint8_t rebooted = sd::flag_reboot | sd::flag_unicast;
 
 TEST(DiscoveryStateMachine, AnOfferGoesThroughInitialWaitRepetitionsAndTheCyclicPhase) {
     Service_discovery discovery(config(), 1);
@@ -153,8 +155,8 @@ TEST(DiscoveryStateMachine, SessionsCountPerChannelAndTheRebootFlagEndsWithTheFi
     }
     // A peer never written to before starts at 1 with the reboot flag.
     discovery.offer(monitor_offer(), now);
-    const auto answer = decode(discovery.on_message(
-        message_with(entry(sd::entry_type::find_service, monitor, 3), std::nullopt, rebooted), 1, peer, false, now));
+    const auto answer =
+        decode(discovery.on_message(message_with(entry(sd::entry_type::find_service, monitor, 3)), 1, peer, false, now));
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].session, 1);
     EXPECT_EQ(answer[0].flags, rebooted);
@@ -183,9 +185,8 @@ TEST(DiscoveryStateMachine, AFindIsAnsweredToItsSenderWithOneOfferPerInstance) {
 
     // Nothing is offered for a find of another service or another instance alone.
     for (const auto& key : {Instance_key{0x0401, 0x0001}, Instance_key{0x0D01, 0x0002}}) {
-        EXPECT_TRUE(discovery.on_message(message_with(entry(sd::entry_type::find_service, key, 3), std::nullopt, rebooted),
-                                         2, Address{0x7F000009, 30490}, false, t0)
-                        .datagrams.empty());
+        const auto find = message_with(entry(sd::entry_type::find_service, key, 3));
+        EXPECT_TRUE(discovery.on_message(find, 2, Address{0x7F000009, 30490}, false, t0).datagrams.empty());
     }
 
     // Our own messages coming back through the group are not answered.
@@ -195,7 +196,6 @@ TEST(DiscoveryStateMachine, AFindIsAnsweredToItsSenderWithOneOfferPerInstance) {
 TEST(DiscoveryStateMachine, SubscriptionsAreAckedOrNackedToTheSenderAndRunOutWithTheirTtl) {
     Service_discovery discovery(config(), 1);
     discovery.offer(monitor_offer(), t0);
-    const sd::Endpoint at_peer{peer_events.ip, sd::protocol_udp, peer_events.port};
     struct Case {
         const char* what;
         sd::Entry entry;
@@ -217,7 +217,7 @@ TEST(DiscoveryStateMachine, SubscriptionsAreAckedOrNackedToTheSenderAndRunOutWit
     for (const auto& c : cases) {
         auto e = c.entry;
         e.counter = 3;
-        const auto sent = decode(discovery.on_message(message_with(e, c.endpoint, rebooted), session++, peer, false, t0));
+        const auto sent = decode(discovery.on_message(message_with(e, c.endpoint), session++, peer, false, t0));
         ASSERT_EQ(sent.size(), 1u) << c.what;
         EXPECT_EQ(sent[0].to, peer) << c.what;
         ASSERT_EQ(sent[0].entries.size(), 1u) << c.what;
@@ -233,12 +233,10 @@ TEST(DiscoveryStateMachine, SubscriptionsAreAckedOrNackedToTheSenderAndRunOutWit
     EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 5s), std::vector<Address>{}) << "its TTL ran out";
 
     // A stop subscribe ends it at once.
-    discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), at_peer, rebooted),
-                         session++, peer, false, t0);
-    EXPECT_TRUE(discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 0, 1), at_peer,
-                                                  rebooted),
-                                     session++, peer, false, t0)
-                    .datagrams.empty());
+    for (const std::uint32_t ttl : {5, 0}) {
+        const auto subscribe = message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), at_peer);
+        EXPECT_EQ(discovery.on_message(subscribe, session++, peer, false, t0).datagrams.empty(), ttl == 0);
+    }
     EXPECT_TRUE(discovery.subscribers(monitor, 1, t0).empty());
 }
 
@@ -248,8 +246,12 @@ TEST(DiscoveryStateMachine, AnOtherProcesssOfferIsAvailableUntilItsTtlOrStopAndC
     EXPECT_TRUE(discovery.subscribe(monitor, 1, receiver, t0).datagrams.empty()) << "nobody offers yet";
     const sd::Endpoint service{peer.ip, sd::protocol_udp, 30501};
 
-    auto actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted),
-                                        1, peer, true, t0);
+    const auto offer = [&](std::uint32_t ttl, std::uint16_t session, Time now, std::uint8_t major = 1) {
+        auto e = entry(sd::entry_type::offer_service, monitor, ttl);
+        e.major_version = major;
+        return discovery.on_message(message_with(e, service), session, peer, true, now);
+    };
+    auto actions = offer(3, 1, t0);
     ASSERT_EQ(actions.changes.size(), 1u);
     EXPECT_TRUE(actions.changes[0].available);
     EXPECT_EQ(discovery.endpoint_of(monitor, t0), (Address{peer.ip, 30501}));
@@ -261,8 +263,7 @@ TEST(DiscoveryStateMachine, AnOtherProcesssOfferIsAvailableUntilItsTtlOrStopAndC
     EXPECT_EQ(subscribe[0].endpoints, (std::vector<sd::Endpoint>{{receiver.ip, sd::protocol_udp, receiver.port}}));
 
     // Renewed offers keep it; it runs out with the last offer's TTL.
-    actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted), 2,
-                                   peer, true, t0 + 1s);
+    actions = offer(3, 2, t0 + 1s);
     EXPECT_TRUE(actions.changes.empty());
     EXPECT_EQ(discovery.next_deadline(), t0 + 4s);
     actions = discovery.on_timer(t0 + 4s);
@@ -271,22 +272,17 @@ TEST(DiscoveryStateMachine, AnOtherProcesssOfferIsAvailableUntilItsTtlOrStopAndC
     EXPECT_FALSE(discovery.endpoint_of(monitor, t0 + 4s).has_value());
 
     // A stop offer ends it at once; offers of unknown services or versions are ignored.
-    discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 3), service, rebooted), 3, peer,
-                         true, t0 + 5s);
-    actions = discovery.on_message(message_with(entry(sd::entry_type::offer_service, monitor, 0), service, rebooted), 4,
-                                   peer, true, t0 + 5s);
+    offer(3, 3, t0 + 5s);
+    actions = offer(0, 4, t0 + 5s);
     ASSERT_EQ(actions.changes.size(), 1u);
     EXPECT_FALSE(actions.changes[0].available);
-    auto other_major = entry(sd::entry_type::offer_service, monitor, 3);
-    other_major.major_version = 2;
-    EXPECT_TRUE(discovery.on_message(message_with(other_major, service, rebooted), 5, peer, true, t0 + 5s).changes.empty());
+    EXPECT_TRUE(offer(3, 5, t0 + 5s, 2).changes.empty());
 }
 
 TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscriptions) {
     Service_discovery discovery(config(), 1);
     discovery.offer(monitor_offer(), t0);
     const sd::Endpoint service{peer.ip, sd::protocol_udp, 30502};
-    const sd::Endpoint at_peer{peer_events.ip, sd::protocol_udp, peer_events.port};
     const Instance_key did{0x0401, 0x0001};
     auto offer_from_peer = [&](std::uint16_t session, std::uint8_t flags) {
         return discovery.on_message(message_with(entry(sd::entry_type::offer_service, did, 3), service, flags), session,
@@ -302,9 +298,8 @@ TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscription
     ASSERT_EQ(discovery.subscribers(monitor, 1, t0).size(), 1u);
 
     // Session 1 again with the reboot flag, on the unicast channel: the peer restarted.
-    auto actions = discovery.on_message(message_with(entry(sd::entry_type::find_service, Instance_key{0x9999, 1}, 3),
-                                                     std::nullopt, rebooted),
-                                        1, peer, false, t0);
+    const auto find = message_with(entry(sd::entry_type::find_service, Instance_key{0x9999, 1}, 3));
+    auto actions = discovery.on_message(find, 1, peer, false, t0);
     ASSERT_EQ(actions.changes.size(), 1u);
     EXPECT_FALSE(actions.changes[0].available) << "its offer expires at once";
     EXPECT_TRUE(discovery.subscribers(monitor, 1, t0).empty()) << "no more notifications to the old endpoint";
@@ -330,9 +325,8 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     std::uint16_t session = 0;
     auto subscribe_from = [&](std::uint32_t ip, std::uint32_t ttl, Time now) {
         const sd::Endpoint endpoint{ip, sd::protocol_udp, 40000};
-        return discovery.on_message(
-            message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), endpoint, rebooted),
-            ++session, Address{ip, 30490}, false, now);
+        return discovery.on_message(message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), endpoint),
+                                    ++session, Address{ip, 30490}, false, now);
     };
 
     // A permanent subscription is cut to the cap, and the Ack says so.
@@ -352,7 +346,9 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
               (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
     EXPECT_EQ(discovery.tracked_peers(), 3u);
 
-    // An expired subscriber makes room without a warning; one renewing takes nobody's place.
+    // One renewing takes nobody's place and ends the spell; an expired
+    // subscriber then makes room without a warning.
+    EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 28s).notes.empty());
     EXPECT_TRUE(subscribe_from(0x7F000012, 20, t0 + 29s).notes.empty());
     EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 30s).notes.empty());
     EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 30s),
@@ -366,7 +362,7 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     EXPECT_EQ(actions.notes[0], "SOME/IP-SD: more than 3 peers; the one heard from longest ago is forgotten");
 
     // However many finds a peer sends, it draws four answers at once and then ten a second.
-    sd::Message find = message_with(entry(sd::entry_type::find_service, monitor, 3), std::nullopt, rebooted);
+    sd::Message find = message_with(entry(sd::entry_type::find_service, monitor, 3));
     find.entries.assign(4090, find.entries[0]);
     std::size_t answers = 0;
     for (int n = 0; n < 20; ++n) {
@@ -395,8 +391,8 @@ TEST(DiscoveryStateMachine, AGatewayMaySubscribeForOtherAddressesWhenTheDeployme
     Service_discovery discovery(c, 1);
     discovery.offer(monitor_offer(), t0);
     const sd::Endpoint elsewhere{0x0A000001, sd::protocol_udp, 40000};
-    const auto sent = decode(discovery.on_message(
-        message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), elsewhere, rebooted), 1, peer, false, t0));
+    const auto subscribe = message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, 5, 1), elsewhere);
+    const auto sent = decode(discovery.on_message(subscribe, 1, peer, false, t0));
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].entries[0].ttl, 5u);
     EXPECT_EQ(discovery.subscribers(monitor, 1, t0), (std::vector<Address>{{0x0A000001, 40000}}));

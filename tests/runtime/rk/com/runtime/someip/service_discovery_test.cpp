@@ -1,19 +1,10 @@
-// Service discovery: two transports finding each other on loopback through a multicast group
-// and port of their own (so these tests run beside anything): availability
-// following offers, stop offers and TTLs, and events reaching a subscribing
-// transport in order.
+// Service discovery between two transports on loopback, through a multicast
+// group and port of their own.
 #include "rk/com/runtime/someip/udp_transport.h"
 #include "support/private_discovery.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -70,54 +61,7 @@ public:
     }
 };
 
-// What a transport tells about the monitor's availability, and the events it
-// receives; what it records is shared with the handlers, which the transport
-// may still be calling while the observer goes.
-class Observer {
-public:
-    explicit Observer(Udp_transport& transport) {
-        transport.set_availability_handler([state = state_](const Service_info& service, bool available) {
-            if (!(service == monitor)) return;
-            std::lock_guard<std::mutex> lock(state->mutex);
-            state->changes.push_back(available);
-            state->changed.notify_all();
-        });
-    }
-    Event_handler events() {
-        return [state = state_](const Serialized_payload& payload) {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            for (auto byte : payload.payload()) state->events.push_back(byte);
-            state->changed.notify_all();
-        };
-    }
-    // Until at least so many availability changes and event bytes came.
-    bool wait_for(std::size_t changes, std::size_t events = 0) {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        return state_->changed.wait_for(lock, std::chrono::seconds(20), [&] {
-            return state_->changes.size() >= changes && state_->events.size() >= events;
-        });
-    }
-    std::vector<bool> changes() {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        return state_->changes;
-    }
-    Bytes received() {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        return state_->events;
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<bool> changes;
-        Bytes events;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
-// Whether a state of the transport (which tells nobody when it changes) is
-// reached; looked at every few milliseconds for a generous while.
+// Whether a state is reached; looked at every few milliseconds for a generous while.
 template <typename Predicate>
 bool eventually(Predicate predicate) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -138,16 +82,35 @@ std::optional<std::uint8_t> call(Udp_transport& client) {
 }
 
 TEST(Discovery, TwoProcessesFindCallAndNotifyEachOtherUntilTheOfferIsWithdrawn) {
+    // What the client hears; shared with its handlers, which may run until it goes.
+    struct Heard {
+        std::mutex mutex;
+        std::vector<bool> changes;
+        Bytes events;
+    };
+    const auto heard = std::make_shared<Heard>();
+    const auto seen = [heard](std::size_t changes, std::size_t events) {
+        return eventually([&] {
+            std::lock_guard<std::mutex> lock(heard->mutex);
+            return heard->changes.size() >= changes && heard->events.size() >= events;
+        });
+    };
     const auto sd = private_discovery();
     Udp_transport client(monitor_deployment(sd, 0x1001, "127.0.0.5"));
-    Observer observer(client);
+    client.set_availability_handler([heard](const Service_info& service, bool available) {
+        std::lock_guard<std::mutex> lock(heard->mutex);
+        if (service == monitor) heard->changes.push_back(available);
+    });
     EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty()) << "nothing offered yet";
     EXPECT_EQ(call(client), return_code::not_available);
-    const auto subscription = client.subscribe(monitor, 0, observer.events());
+    const auto subscription = client.subscribe(monitor, 0, [heard](const Serialized_payload& payload) {
+        std::lock_guard<std::mutex> lock(heard->mutex);
+        for (auto byte : payload.payload()) heard->events.push_back(byte);
+    });
     {
         Udp_transport server(monitor_deployment(sd, 0x1002, "127.0.0.1"));
         server.offer(monitor, {1, 1}, std::make_shared<Echo_provider>());
-        ASSERT_TRUE(observer.wait_for(1));
+        ASSERT_TRUE(seen(1, 0));
         EXPECT_TRUE(client.is_available(monitor));
         EXPECT_EQ(call(client), return_code::ok);
 
@@ -155,18 +118,19 @@ TEST(Discovery, TwoProcessesFindCallAndNotifyEachOtherUntilTheOfferIsWithdrawn) 
         ASSERT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 1; }));
         const Bytes sent = {1, 0, 0, 1, 0};
         for (auto verdict : sent) server.send_event(monitor, 0, {payload_of({verdict})});
-        ASSERT_TRUE(observer.wait_for(1, sent.size()));
-        EXPECT_EQ(observer.received(), sent);
+        ASSERT_TRUE(seen(1, sent.size()));
         client.unsubscribe(subscription);
         EXPECT_TRUE(eventually([&] { return server.subscriber_count(monitor) == 0; }))
             << "the stop subscribe reaches the server";
 
         server.stop_offer(monitor);
-        ASSERT_TRUE(observer.wait_for(2));
+        ASSERT_TRUE(seen(2, 0));
         EXPECT_TRUE(client.find(monitor.service_id(), monitor.instance_id()).empty());
         EXPECT_EQ(call(client), return_code::not_available);
     }
-    EXPECT_EQ(observer.changes(), (std::vector<bool>{true, false}));
+    std::lock_guard<std::mutex> lock(heard->mutex);
+    EXPECT_EQ(heard->events, (Bytes{1, 0, 0, 1, 0}));
+    EXPECT_EQ(heard->changes, (std::vector<bool>{true, false}));
 }
 
 TEST(Discovery, ASecondProcessOnTheSameAddressIsRefusedWithWhatToDo) {

@@ -1,15 +1,13 @@
-// A small SOME/IP server for wire tests from outside the process: offers the
-// data identifier service ids on 127.0.0.1 (port given, 0 for one of the
-// system's choice) with a canned provider, and the DTC monitor's ids on a
-// port of the system's choice. Read answers count 1 and data 12 34 when its
-// meta-information map decodes, and fails (0x80) otherwise; Cancel answers
-// empty. With a discovery port (and group) given, both are offered through
-// service discovery there; without, discovery is off.
-// Prints "ready <data identifier port> <monitor port> <discovery port>" once
-// listening (discovery port 0 when off); each line "event <n>" on standard
-// input sends MonitorAction with the byte n and prints "sent <n>"; the line
-// "wait-subscriber" prints "subscribed" once another process subscribed to
-// it; runs until its standard input closes.
+// A SOME/IP server for wire tests from outside the process:
+//   someip_test_server <data identifier port> [<discovery port> [<group>]]
+// offers the data identifier on 127.0.0.1 (port 0: the system's choice) and
+// the DTC monitor on a port of the system's choice, through discovery when a
+// discovery port is given. Read answers count 1, data 12 34 when its map
+// decodes, 0x80 otherwise; Cancel answers empty. Prints "ready <data
+// identifier port> <monitor port> <discovery port or 0>"; on standard input,
+// "event <n>" sends MonitorAction with the byte n and prints "sent <n>",
+// "wait-subscriber" prints "subscribed" once somebody subscribed; ends when
+// standard input closes.
 #include "rk/com/runtime/someip/udp_transport.h"
 #include "rk/com/someip/serialization/deserializer.h"
 
@@ -26,29 +24,31 @@ using namespace rk::com::runtime;
 using tq::com::runtime::Payload_buffer;
 using tq::com::runtime::Serialized_payload;
 
+Serialized_payload bytes(Payload_buffer content) {
+    return Serialized_payload(Serialized_payload::someip, std::make_shared<Payload_buffer>(std::move(content)));
+}
+
 class Canned_data_identifier final : public Request_handler {
 public:
     void on_request(std::uint16_t method_id, std::uint16_t, Serialized_payload request, Reply_function reply) override {
         if (!reply) return;
-        const Payload_buffer bytes = request.payload();
+        const Payload_buffer content = request.payload();
         std::map<std::string, std::string> meta;
         try {
-            rk::com::someip::serialization::Deserializer deserializer(bytes);
+            rk::com::someip::serialization::Deserializer deserializer(content);
             deserializer.deserialize(meta);
         } catch (const std::exception&) {
             return reply(return_code::request_failed, Serialized_payload());
         }
-        Payload_buffer result;
-        if (method_id == 1) result = {0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34};
-        reply(return_code::ok, Serialized_payload(Serialized_payload::someip,
-                                                  std::make_shared<Payload_buffer>(std::move(result))));
+        if (method_id != 1) return reply(return_code::ok, bytes({}));
+        reply(return_code::ok, bytes({0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34}));
     }
 };
 
 class Silent_monitor final : public Request_handler {
 public:
     void on_request(std::uint16_t, std::uint16_t, Serialized_payload, Reply_function reply) override {
-        if (reply) reply(return_code::ok, Serialized_payload(Serialized_payload::someip, std::make_shared<Payload_buffer>()));
+        if (reply) reply(return_code::ok, bytes({}));
     }
 };
 
@@ -67,10 +67,10 @@ int main(int argc, char** argv) {
         if (service.interface == monitor_interface) service.instances.at(0).port = 0;
     }
     someip::Udp_transport transport(deployment);
-    const rk::com::cpp_binding::Service_info service{tq::com::runtime::Service_id(interface),
-                                                     tq::com::runtime::Instance_id("1")};
-    const rk::com::cpp_binding::Service_info monitor{tq::com::runtime::Service_id(monitor_interface),
-                                                     tq::com::runtime::Instance_id("479232")};
+    using tq::com::runtime::Instance_id;
+    using tq::com::runtime::Service_id;
+    const rk::com::cpp_binding::Service_info service{Service_id(interface), Instance_id("1")};
+    const rk::com::cpp_binding::Service_info monitor{Service_id(monitor_interface), Instance_id("479232")};
     transport.offer(service, {0, 2}, std::make_shared<Canned_data_identifier>());
     transport.offer(monitor, {1, 1}, std::make_shared<Silent_monitor>());
     const auto bound = transport.bound_port(service);
@@ -88,8 +88,7 @@ int main(int argc, char** argv) {
             std::cout << "subscribed" << std::endl;
         } else if (words >> word >> value && word == "event") {
             const auto byte = static_cast<std::uint8_t>(value);
-            transport.send_event(monitor, 0, {Serialized_payload(Serialized_payload::someip,
-                                                                 std::make_shared<Payload_buffer>(1, byte))});
+            transport.send_event(monitor, 0, {bytes({byte})});
             std::cout << "sent " << value << std::endl;
         }
     }
