@@ -218,22 +218,6 @@ class Faults(ProcessCase):
         self.assert_ends_in_time(wardex)
         platform.index_of("exec state Wardex kShuttingdown")
 
-    def test_CallbackNameListedTwiceCountsEachFailureOnce(self):
-        self.install_apps(dict(application("App1", "A_CB", allowed=2), callbackNames=["A_CB", "A_CB"]))
-        platform, wardex = self.start()
-        wardex.wait_for_message("warn", "Callback name listed twice, registered once: A_CB of App1")
-        self.supervising(wardex)
-        platform.index_of("phm subscribe A_CB")
-        self.inject("A_CB", count=2)
-        platform.index_of("exec restart App1")
-        time.sleep(0.5)
-        self.assertEqual(platform.count("exec restart App1"), 1)
-        self.assertEqual(platform.count("phm subscribe A_CB"), 1)
-        called = "Wardex Callback is called for the application ' App1 ' number of already reported errors:  %d"
-        texts = wardex.messages()
-        self.assertEqual([sum(1 for m in texts if m[2:] == ("info", called % n)) for n in (0, 1, 2)], [1, 1, 0])
-        self.assert_ends_in_time(wardex)
-
 
 if __name__ == "__main__":
     main([Faults])

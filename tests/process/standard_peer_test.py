@@ -219,9 +219,7 @@ class StandardPeer(process.ProcessCase):
         victim.bind(("127.0.0.99", 0))
         victim.settimeout(2.0)
         start = time.monotonic()
-        self.peer.send([SDEntry_EventGroup(type=0x06, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=30, eventgroup_id=1,
-                                           index_1=0, n_opt_1=1)],
-                       [SDOption_IP4_EndPoint(addr="127.0.0.99", l4_proto=0x11, port=victim.getsockname()[1])])
+        self.peer.send(*subscription("127.0.0.99", victim.getsockname()[1]))
         _, _, _, nack = self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
         self.assertEqual(entries_of(nack, 0x07)[0].ttl, 0)
         self.inject("App1_CB")
