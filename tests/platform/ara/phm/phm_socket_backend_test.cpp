@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <mutex>
-#include <thread>
 
 namespace ara::phm {
 namespace {
@@ -16,35 +15,28 @@ namespace {
 using wardex::testing::Fake_line_daemon;
 using namespace std::chrono_literals;
 
-// Runs a failure source on a thread and collects what it delivers.
-class Running_source {
-public:
-    explicit Running_source(Failure_source& source) : source_(source) {}
+// Runs a failure source on a thread until the end of the scope.
+struct Running_source {
+    explicit Running_source(Failure_source& source) : source(source) {}
     ~Running_source() {
-        source_.stop();
-        thread_.join();
+        source.stop();
+        returned.wait();
     }
-    bool wait_for_delivered(std::size_t count) {
-        return wardex::test::wait_until([&] { return delivered().size() >= count; });
-    }
-    bool wait_for_return() { return wardex::test::wait_until([&] { return returned_.load(); }); }
+    bool returns() { return returned.wait_for(10s) == std::future_status::ready; }
     std::vector<std::string> delivered() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return delivered_;
+        std::lock_guard<std::mutex> lock(mutex);
+        return names;
     }
 
-private:
-    Failure_source& source_;
-    std::mutex mutex_;
-    std::vector<std::string> delivered_;
-    std::atomic<bool> returned_{false};
-    std::thread thread_{[this] {
-        source_.run([this](const std::string& name) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            delivered_.push_back(name);
+    Failure_source& source;
+    std::mutex mutex;
+    std::vector<std::string> names;
+    std::future<void> returned = std::async(std::launch::async, [this] {
+        source.run([this](const std::string& name) {
+            std::lock_guard<std::mutex> lock(mutex);
+            names.push_back(name);
         });
-        returned_ = true;
-    }};
+    });
 };
 
 class PhmSocketBackend : public ::testing::Test {
@@ -67,7 +59,7 @@ TEST_F(PhmSocketBackend, AnnouncesEveryCallbackNameAndDeliversOnlyFailureLines) 
     EXPECT_EQ(daemon.lines(), (std::vector<std::string>{"subscribe Name with blanks", "subscribe CB1"}));
     daemon.send_to_all("failure CB1\nbogus\nfailure \ndelivered 1\nfail");
     daemon.send_to_all("ure Name with blanks\n");
-    ASSERT_TRUE(running.wait_for_delivered(2));
+    ASSERT_TRUE(wardex::test::wait_until([&] { return running.delivered().size() >= 2; }));
     EXPECT_EQ(running.delivered(), (std::vector<std::string>{"CB1", "Name with blanks"}));
     EXPECT_EQ(capture_.texts(), (std::vector<std::string>{"Ignored line from PHM: bogus unknown message",
                                                           "Ignored line from PHM: failure  missing or invalid name",
@@ -82,10 +74,10 @@ TEST_F(PhmSocketBackend, StopEndsRunWhileWaitingForTheDaemonAndIsSticky) {
         Running_source running(*source);
         ASSERT_TRUE(capture_.wait_for_text(absent_));
         source->stop();
-        EXPECT_TRUE(running.wait_for_return());
+        EXPECT_TRUE(running.returns());
     }
     Fake_line_daemon daemon(path_);
-    EXPECT_TRUE(Running_source(*source).wait_for_return());
+    EXPECT_TRUE(Running_source(*source).returns());
     PhmCallbackClient client(make_socket_failure_source(path_, std::chrono::hours(1)));
     client.Stop();
     client.Run(0);
