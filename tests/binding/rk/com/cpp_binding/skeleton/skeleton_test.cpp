@@ -82,15 +82,10 @@ std::string incident(const std::string& name, const std::string& rest) {
            R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})" + rest;
 }
 
-template <typename T>
-tq::com::Future<T> ready(T value) {
+template <typename T = void, typename... Value>
+tq::com::Future<T> ready(Value... value) {
     tq::com::Promise<T> promise;
-    promise.set_value(std::move(value));
-    return promise.get_future();
-}
-tq::com::Future<void> ready() {
-    tq::com::Promise<void> promise;
-    promise.set_value();
+    promise.set_value(value...);
     return promise.get_future();
 }
 
@@ -117,12 +112,8 @@ protected:
 using rk::com::runtime::Fake_transport;
 using Strings = std::vector<std::string>;
 
-// Store with the value 7 and Lookup with {"a": "b"}, as they come on the wire.
-const Bytes store_7{7};
-const Bytes lookup_a_b{0, 0, 0, 10, 0, 0, 0, 1, 'a', 0, 0, 0, 1, 'b'};
 const std::string lookup_9 = R"(,"4_method_id":1,"5_method_call_id":9)";
-const std::string process_a_b = "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
-                                R"(},"2_data":{"1_undefined_type":[{"a":"b"}]}})";
+const Bytes lookup_a_b{0, 0, 0, 10, 0, 0, 0, 1, 'a', 0, 0, 0, 1, 'b'};
 
 template <typename T>
 tq::com::Future<T> failed(std::exception_ptr error) {
@@ -138,6 +129,13 @@ protected:
             stored.push_back(value);
             return ready();
         };
+        skeleton.lookup_handler = [this](const Meta& meta) {
+            seen.push_back(meta);
+            Summary summary;
+            summary.count[0] = 2;
+            summary.data = {0xAB, 0xCD};
+            return ready<Summary>(summary);
+        };
         skeleton.OfferService();
         capture.clear();
     }
@@ -149,52 +147,45 @@ protected:
     }
 
     std::vector<std::uint8_t> stored;
+    std::vector<Meta> seen;
     Calculator_skeleton skeleton;
 };
 
-TEST_F(Requests, ResultsAreEncodedFieldByFieldAndLoggedWithTheirArguments) {
-    Meta seen;
-    skeleton.lookup_handler = [&](const Meta& meta) {
-        seen = meta;
-        Summary summary;
-        summary.count[0] = 2;
-        summary.data = {0xAB, 0xCD};
-        return ready(summary);
-    };
-    auto reply = call(Calculator::Lookup::id, lookup_a_b);
-    EXPECT_EQ(reply.return_code, 0);
-    EXPECT_EQ(reply.payload, (Bytes{0, 0, 0, 1, 2, 0, 0, 0, 2, 0xAB, 0xCD}));
-    EXPECT_EQ(seen, (Meta{{"a", "b"}}));
-    reply = call(Calculator::Store::id, store_7, 3);
-    EXPECT_EQ(reply.return_code, 0);
-    EXPECT_TRUE(reply.payload.empty());
-    EXPECT_EQ(stored, (std::vector<std::uint8_t>{7}));
+// Results are encoded field by field; a payload too short for the map (half a
+// length field, then a key running past the end) fails with the decoder's
+// text and never reaches the handler.
+TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
     const std::string store_3 = R"(,"4_method_id":0,"5_method_call_id":3)";
-    EXPECT_EQ(incidents(),
-              (Strings{process_a_b,
-                       "debug CPRT " + incident("Method_call_response_tx", lookup_9) +
-                           R"(,"6_error_code":0},"2_data":{"1_generated_type":{"1_array":[2],"2_vector":[171,205]}}})",
-                       "verbose CPRT " + incident("Method_call_request_process", store_3) +
-                           R"(},"2_data":{"1_undefined_type":[7]}})",
-                       "debug CPRT " + incident("Method_call_response_tx", store_3) + R"(,"6_error_code":0}})"}));
-}
-
-// Half a length field, then an entry whose key runs past the end.
-TEST_F(Requests, PayloadTooShortForTheMapFailsWithTheDecodersTextAndSkipsTheHandler) {
-    bool called = false;
-    skeleton.lookup_handler = [&](const Meta&) {
-        called = true;
-        return ready(Summary{});
+    const std::string too_short = "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
+                                  R"(},"2_data":{"1_string":"Read beyond the end of the data buffer"}})";
+    const struct {
+        std::uint16_t method, call_id;
+        Bytes request;
+        std::uint8_t code;
+        Bytes reply;
+        Strings incidents;
+    } cases[] = {
+        {1, 9, lookup_a_b, 0, {0, 0, 0, 1, 2, 0, 0, 0, 2, 0xAB, 0xCD},
+         {"verbose CPRT " + incident("Method_call_request_process", lookup_9) +
+              R"(},"2_data":{"1_undefined_type":[{"a":"b"}]}})",
+          "debug CPRT " + incident("Method_call_response_tx", lookup_9) +
+              R"(,"6_error_code":0},"2_data":{"1_generated_type":{"1_array":[2],"2_vector":[171,205]}}})"}},
+        {0, 3, {7}, 0, {},
+         {"verbose CPRT " + incident("Method_call_request_process", store_3) + R"(},"2_data":{"1_undefined_type":[7]}})",
+          "debug CPRT " + incident("Method_call_response_tx", store_3) + R"(,"6_error_code":0}})"}},
+        {1, 9, {0, 0}, 0x80, {}, {too_short}},
+        {1, 9, {0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}, 0x80, {}, {too_short}},
     };
-    for (const Bytes& request : {Bytes{0, 0}, Bytes{0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}}) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.incidents.front());
         capture.clear();
-        const auto reply = call(Calculator::Lookup::id, request);
-        EXPECT_EQ(reply.return_code, 0x80);
-        EXPECT_TRUE(reply.payload.empty());
-        EXPECT_EQ(incidents(), Strings{"verbose CPRT " + incident("Method_call_request_process", lookup_9) +
-                                       R"(},"2_data":{"1_string":"Read beyond the end of the data buffer"}})"});
+        const auto reply = call(c.method, c.request, c.call_id);
+        EXPECT_EQ(reply.return_code, c.code);
+        EXPECT_EQ(reply.payload, c.reply);
+        EXPECT_EQ(incidents(), c.incidents);
     }
-    EXPECT_FALSE(called);
+    EXPECT_EQ(seen, (std::vector<Meta>{Meta{{"a", "b"}}}));
+    EXPECT_EQ(stored, Bytes{7});
 }
 
 // One warning per method and cause, however many requests fail for it, for
