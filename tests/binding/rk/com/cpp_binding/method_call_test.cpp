@@ -1,10 +1,14 @@
-// The skeleton binding against a fake transport that plays the runtime's
-// callers: offer and withdrawal with their incidents, withdrawal waiting for
-// a running request, and the handling of one request (decoding, the handler,
-// the result step, the reply bytes and return codes, and the incidents).
+// Method calls through the binding against a fake transport that plays the
+// other side. Skeleton: decoding, the handler, the result step, the reply
+// bytes, return codes and incidents, and withdrawal waiting for a running
+// request. Proxy: requests on the wire, reply codes as the caller's
+// exceptions after their incidents, and replies that outlive their caller.
+#include "ara/com/internal/proxy/method.h"
+#include "ara/com/internal/proxy/proxy.h"
 #include "ara/com/internal/skeleton/method.h"
 #include "ara/com/internal/skeleton/skeleton.h"
 #include "ara/log/capture.h"
+#include "rk/com/infrastructure_exception.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
 
@@ -24,8 +28,8 @@
 
 namespace {
 
-// A small provided interface: a method without result (Store) and one with a
-// generated result (Lookup).
+// A small interface: a method without result (Store), one with a generated
+// result (Lookup), both provided, and one with a plain result (Add), used.
 using Bytes = std::vector<std::uint8_t>;
 using Meta = std::map<std::string, std::string>;
 
@@ -54,6 +58,12 @@ struct Calculator {
         using Signature = Summary(Meta);
         static constexpr std::size_t expected_output_size = 32;
     };
+    struct Add {
+        static constexpr std::uint16_t id = 2;
+        using Signature = std::uint32_t(std::uint16_t, std::uint16_t);
+        static constexpr std::size_t expected_output_size = 4;
+        static std::exception_ptr GetApplicationErrorExceptionPtr(std::uint8_t, const Bytes&) { return nullptr; }
+    };
 };
 
 class Calculator_skeleton : public ara::com::internal::skeleton::Skeleton<Calculator> {
@@ -76,6 +86,12 @@ private:
 const rk::com::cpp_binding::Service_info calculator_7{tq::com::runtime::Service_id("test::Calculator"),
                                                               tq::com::runtime::Instance_id("7")};
 
+class Calculator_proxy : public ara::com::internal::proxy::Proxy<Calculator> {
+public:
+    explicit Calculator_proxy(const HandleType& handle) : Proxy<Calculator>(handle), Add(port_link()) {}
+    ara::com::internal::proxy::Method<Calculator::Add, Calculator::Add::Signature> Add;
+};
+
 // An incident of instance "7": its name, then what follows the service part.
 std::string incident(const std::string& name, const std::string& rest) {
     return R"({"1_incident":{"1_id":")" + name + R"(","2_service_id":{"1_id":"Service_id","string":"test::Calculator"},)"
@@ -89,13 +105,25 @@ tq::com::Future<T> ready(Value... value) {
     return promise.get_future();
 }
 
+template <typename T>
+tq::com::Future<T> failed(std::exception_ptr error) {
+    tq::com::Promise<T> promise;
+    promise.set_exception(std::move(error));
+    return promise.get_future();
+}
+
+using rk::com::runtime::Fake_transport;
+using Strings = std::vector<std::string>;
+const std::string lookup_9 = R"(,"4_method_id":1,"5_method_call_id":9)";
+const Bytes lookup_a_b{0, 0, 0, 10, 0, 0, 0, 1, 'a', 0, 0, 0, 1, 'b'};
+
 // The runtime with a fake transport, and the log captured from the start.
-class Runtime_fixture : public ::testing::Test {
+class Runtime : public ::testing::Test {
 protected:
     // "level context text" of the incidents so far: all, or those of one kind.
-    std::vector<std::string> incidents(const std::string& name = {}) const {
+    Strings incidents(const std::string& name = {}) const {
         const std::string prefix = R"({"1_incident":{"1_id":")" + (name.empty() ? name : name + "\"");
-        std::vector<std::string> found;
+        Strings found;
         for (const auto& record : capture.records()) {
             if (record.text().rfind(prefix, 0) == 0) {
                 found.push_back(std::string(to_string(record.level)) + " " + record.context + " " + record.text());
@@ -105,24 +133,12 @@ protected:
     }
 
     ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    std::shared_ptr<Fake_transport> transport = std::make_shared<Fake_transport>();
     rk::com::runtime::Component_singleton component{transport};
 };
 
-using rk::com::runtime::Fake_transport;
-using Strings = std::vector<std::string>;
-
-const std::string lookup_9 = R"(,"4_method_id":1,"5_method_call_id":9)";
-const Bytes lookup_a_b{0, 0, 0, 10, 0, 0, 0, 1, 'a', 0, 0, 0, 1, 'b'};
-
-template <typename T>
-tq::com::Future<T> failed(std::exception_ptr error) {
-    tq::com::Promise<T> promise;
-    promise.set_exception(std::move(error));
-    return promise.get_future();
-}
-
-class Requests : public Runtime_fixture {
+// The skeleton offered with handlers that record their arguments.
+class Requests : public Runtime {
 protected:
     Requests() {
         skeleton.store_handler = [this](std::uint8_t value) {
@@ -146,7 +162,7 @@ protected:
         return reply.value_or(Fake_transport::Reply{0xEE, {}});
     }
 
-    std::vector<std::uint8_t> stored;
+    Bytes stored;
     std::vector<Meta> seen;
     Calculator_skeleton skeleton;
 };
@@ -233,10 +249,9 @@ TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
     EXPECT_EQ(warnings, expected);
 }
 
-using Skeleton = Runtime_fixture;
+using Skeleton = Requests;
 
 TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
-    Calculator_skeleton skeleton;
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     std::atomic<bool> withdrawn{false};
@@ -247,7 +262,6 @@ TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
         withdrawn_while_running = withdrawn.load();
         return ready();
     };
-    skeleton.OfferService();
     auto reply = transport->deliver_request(calculator_7, Calculator::Store::id, {5});
     entered.get_future().wait();
     std::thread withdrawing([&] {
@@ -261,6 +275,103 @@ TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
     EXPECT_FALSE(withdrawn_while_running);
     ASSERT_TRUE(reply->wait().has_value());
     EXPECT_EQ(reply->wait()->return_code, 0);
+}
+
+class ProxyWithFakeRemote : public Runtime {
+protected:
+    void SetUp() override {
+        transport->add_remote_instance(calculator_7);
+        transport->add_remote_instance({calculator_7.service_id(), tq::com::runtime::Instance_id("8")});
+        const auto handles = Calculator_proxy::FindService(tq::com::runtime::Instance_id("7"));
+        ASSERT_EQ(handles.size(), 1u);
+        proxy = std::make_unique<Calculator_proxy>(handles.front());
+        capture.clear();
+    }
+    std::unique_ptr<Calculator_proxy> proxy;
+};
+
+const std::string add_0 = R"(,"4_method_id":2,"5_error_code":0}})";
+
+// A call while the instance is not available throws at once and sends nothing.
+TEST_F(ProxyWithFakeRemote, CallSendsTheEncodedArgumentsAndTheReplyFulfilsTheFutureWhileTheInstanceIsAvailable) {
+    auto result = proxy->Add(0x0102, 0x0304);
+    const auto requests = transport->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].service, calculator_7);
+    EXPECT_EQ(requests[0].method_id, 2);
+    EXPECT_EQ(requests[0].payload, (Bytes{0x01, 0x02, 0x03, 0x04}));
+    EXPECT_FALSE(result.is_ready());
+    ASSERT_TRUE(transport->reply(0, 0x00, {0x00, 0x00, 0x04, 0x06}));
+    EXPECT_EQ(result.get(), 0x0406u);
+    EXPECT_EQ(incidents(), (Strings{"debug CPRT " + incident("Method_call_request_tx", R"(,"4_method_id":2},"2_data":)"
+                                                             R"({"1_undefined_type":258,"2_undefined_type":772}})"),
+                                    "debug CPRT " + incident("Method_call_response_rx", add_0)}));
+    capture.clear();
+    transport->remove_remote_instance(calculator_7);
+    EXPECT_THROW(proxy->Add(1, 2), rk::com::Service_not_available_exception);
+    EXPECT_EQ(transport->requests().size(), 1u);
+    EXPECT_TRUE(capture.records().empty());
+}
+
+TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirIncident) {
+    const struct {
+        std::uint8_t code;
+        const char* incident;
+        const char* text;
+        int transport_code;  // -1: service not available
+    } cases[] = {
+        {0x81, "Method_call_request_err", "Transport exception", 0x81},
+        {0x86, "Method_call_request_err", "Transport exception", 0x86},
+        {0xFF, "Method_call_request_err", "Service not available exception", -1},
+        {0x01, "Method_call_response_invalid_code", "Transport exception", 0x8A},
+        {0x80, "Method_call_response_invalid_code", "Transport exception", 0x8A},
+    };
+    std::size_t index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.code));
+        capture.clear();
+        // The incident must be written before the caller can see the failure.
+        std::size_t records_seen_by_follow_up = 0;
+        int code = 0;
+        auto checked = proxy->Add(1, 2).then([&](tq::com::Future<std::uint32_t> reply) {
+            records_seen_by_follow_up = incidents().size();
+            try {
+                reply.get();
+            } catch (const rk::com::Transport_exception& error) {
+                EXPECT_STREQ(error.what(), "Transport exception");
+                code = error.return_code();
+            } catch (const rk::com::Service_not_available_exception&) {
+                code = -1;
+            }
+        });
+        ASSERT_TRUE(transport->reply(index++, c.code));
+        EXPECT_EQ(records_seen_by_follow_up, 2u);
+        EXPECT_EQ(code, c.transport_code);
+        const auto records = incidents();
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1], "error CPRT " + incident(c.incident, R"(,"4_method_id":2,"5_error_code":)" +
+                                                           std::to_string(c.code) + R"(},"2_data":{"1_string":")" +
+                                                           c.text + R"("}})"));
+    }
+}
+
+// A reply after the caller dropped its future and the proxy is harmless; a
+// call the runtime discards leaves the caller a broken promise.
+TEST_F(ProxyWithFakeRemote, ReplyAfterTheProxyIsGoneIsHarmlessAndADiscardedCallBreaksThePromise) {
+    proxy->Add(1, 2);
+    auto discarded = proxy->Add(3, 4);
+    ASSERT_TRUE(transport->drop(1));
+    try {
+        discarded.get();
+        FAIL() << "no exception";
+    } catch (const std::future_error& error) {
+        EXPECT_EQ(error.code(), std::make_error_code(std::future_errc::broken_promise));
+    }
+    proxy.reset();
+    ASSERT_TRUE(transport->reply(0, 0x00, {0, 0, 0, 3}));
+    const auto records = incidents();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2], "debug CPRT " + incident("Method_call_response_rx", add_0));
 }
 
 }  // namespace
