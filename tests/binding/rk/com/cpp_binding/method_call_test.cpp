@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -68,9 +69,8 @@ struct Calculator {
 
 class Calculator_skeleton : public ara::com::internal::skeleton::Skeleton<Calculator> {
 public:
-    explicit Calculator_skeleton(std::string instance = "7")
-        : Skeleton(tq::com::runtime::Instance_id(std::move(instance)),
-                   rk::com::cpp_binding::Method_call_processing_mode::kEvent),
+    Calculator_skeleton()
+        : Skeleton(tq::com::runtime::Instance_id("7"), rk::com::cpp_binding::Method_call_processing_mode::kEvent),
           store_(method_dispatcher(), [this](const std::uint8_t& value) { return store_handler(value); }),
           lookup_(method_dispatcher(), [this](const Meta& meta) { return lookup_handler(meta); }) {}
     ~Calculator_skeleton() override { StopOfferService(); }
@@ -98,17 +98,11 @@ std::string incident(const std::string& name, const std::string& rest) {
            R"("3_instance_id":{"1_id":"Instance_id","2_string":"7"})" + rest;
 }
 
+// A future holding the value, or the exception when one is given.
 template <typename T = void, typename... Value>
-tq::com::Future<T> ready(Value... value) {
+tq::com::Future<T> ready(std::exception_ptr error = nullptr, Value... value) {
     tq::com::Promise<T> promise;
-    promise.set_value(value...);
-    return promise.get_future();
-}
-
-template <typename T>
-tq::com::Future<T> failed(std::exception_ptr error) {
-    tq::com::Promise<T> promise;
-    promise.set_exception(std::move(error));
+    error ? promise.set_exception(error) : promise.set_value(value...);
     return promise.get_future();
 }
 
@@ -150,16 +144,14 @@ protected:
             Summary summary;
             summary.count[0] = 2;
             summary.data = {0xAB, 0xCD};
-            return ready<Summary>(summary);
+            return ready<Summary>(nullptr, summary);
         };
         skeleton.OfferService();
         capture.clear();
     }
 
     Fake_transport::Reply call(std::uint16_t method, const Bytes& request, std::uint16_t call_id = 9) {
-        auto reply = transport->deliver_request(calculator_7, method, request, true, call_id)->wait();
-        EXPECT_TRUE(reply.has_value());
-        return reply.value_or(Fake_transport::Reply{0xEE, {}});
+        return transport->deliver_request(calculator_7, method, request, true, call_id)->wait().value();
     }
 
     Bytes stored;
@@ -209,9 +201,9 @@ TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
 // share "Unknown exception". Only a handler that threw logs the exception.
 TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
     const std::vector<std::function<tq::com::Future<Summary>(const Meta&)>> handlers{
-        [](const Meta&) { return failed<Summary>(std::make_exception_ptr(std::length_error("table too long"))); },
+        [](const Meta&) { return ready<Summary>(std::make_exception_ptr(std::length_error("too long")), Summary{}); },
         [](const Meta&) { return tq::com::Promise<Summary>().get_future(); },
-        [](const Meta&) { return failed<Summary>(std::make_exception_ptr(42)); },
+        [](const Meta&) { return ready<Summary>(std::make_exception_ptr(42), Summary{}); },
         [](const Meta&) -> tq::com::Future<Summary> { throw 42; },
     };
     for (const auto& handler : handlers) {
@@ -228,9 +220,9 @@ TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
     const auto processed = incidents("Method_call_request_process");
     ASSERT_GE(processed.size(), 2u);
     EXPECT_EQ(processed[1], "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
-                                R"(},"2_data":{"1_string":"table too long"}})");
+                                R"(},"2_data":{"1_string":"too long"}})");
     skeleton.store_handler = [](std::uint8_t value) {
-        return failed<void>(std::make_exception_ptr(std::runtime_error("cause " + std::to_string(value))));
+        return ready(std::make_exception_ptr(std::runtime_error("cause " + std::to_string(value))));
     };
     for (std::uint8_t value : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0}) {
         EXPECT_EQ(call(Calculator::Store::id, Bytes{value}).return_code, 0x80);
@@ -240,7 +232,7 @@ TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
         if (record.level == ara::log::LogLevel::kWarn) warnings.push_back(record.context + ": " + record.text());
     }
     const std::string lookup = "CPRT: Method 1 of test::Calculator 7 answered 0x80 (request failed): ";
-    Strings expected{lookup + "table too long", lookup + "std::future_error: Broken promise",
+    Strings expected{lookup + "too long", lookup + "std::future_error: Broken promise",
                      lookup + "Unknown exception"};
     for (int cause = 0; cause < 16; ++cause) {
         expected.push_back("CPRT: Method 0 of test::Calculator 7 answered 0x80 (request failed): cause " +
@@ -295,11 +287,10 @@ const std::string add_0 = R"(,"4_method_id":2,"5_error_code":0}})";
 // A call while the instance is not available throws at once and sends nothing.
 TEST_F(ProxyWithFakeRemote, CallSendsTheEncodedArgumentsAndTheReplyFulfilsTheFutureWhileTheInstanceIsAvailable) {
     auto result = proxy->Add(0x0102, 0x0304);
-    const auto requests = transport->requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].service, calculator_7);
-    EXPECT_EQ(requests[0].method_id, 2);
-    EXPECT_EQ(requests[0].payload, (Bytes{0x01, 0x02, 0x03, 0x04}));
+    ASSERT_EQ(transport->requests().size(), 1u);
+    const auto request = transport->requests()[0];
+    EXPECT_EQ(std::tie(request.service, request.method_id, request.payload),
+              std::make_tuple(calculator_7, 2, Bytes{0x01, 0x02, 0x03, 0x04}));
     EXPECT_FALSE(result.is_ready());
     ASSERT_TRUE(transport->reply(0, 0x00, {0x00, 0x00, 0x04, 0x06}));
     EXPECT_EQ(result.get(), 0x0406u);
