@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <future>
 #include <system_error>
 
 namespace ara::exec {
@@ -52,7 +51,6 @@ std::vector<std::string> plain_lines(const Fake_line_daemon& daemon) {
 
 class ExecSocketBackend : public ::testing::Test {
 protected:
-    ~ExecSocketBackend() override { ::unlink(path_.c_str()); }  // of a test that listened by itself
     std::shared_ptr<Execution_backend> backend(std::chrono::milliseconds timeout = 2s) {
         return make_socket_execution_backend(path_, "Wardex", timeout);
     }
@@ -136,26 +134,6 @@ TEST_F(ExecSocketBackend, LateDuplicatedAndUnsolicitedAnswersAreLoggedAndDropped
     expected.push_back("Ignored line from EM: answer 2 error 1 not yours late answer");
     for (const auto& text : junk) expected.push_back("Ignored line from EM: " + text);
     EXPECT_EQ(capture_.texts(), expected);
-}
-
-// A thread whose waits were cancelled (the PHM client's Run being stopped)
-// gives up the request it waits for at once and asks for nothing new.
-TEST_F(ExecSocketBackend, CancelledThreadEndsItsRequestAtOnce) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) {
-        return plain(line) == "restart Slow" ? std::nullopt : ok(line);
-    });
-    Recovery_action_client client(backend(std::chrono::hours(1)));
-    wardex::io::Wakeup stop;
-    auto waiting = std::async(std::launch::async, [&] {
-        wardex::io::Cancel_scope scope(stop.fd());
-        const int first = error_of([&] { client.restart_instance("Slow"); });
-        return std::make_pair(first, error_of([&] { client.restart_instance("App1"); }));
-    });
-    ASSERT_TRUE(daemon.wait_for_lines(1));
-    stop.notify();
-    EXPECT_EQ(waiting.get(), std::make_pair(ECANCELED, ECANCELED));
-    client.restart_instance("App2");
-    EXPECT_EQ(plain_lines(daemon), (std::vector<std::string>{"restart Slow", "restart App2"}));
 }
 
 }  // namespace

@@ -43,8 +43,6 @@ class PhmSocketBackend : public ::testing::Test {
 protected:
     ~PhmSocketBackend() override { ::unlink(path_.c_str()); }  // of a test that listened by itself
     const std::string path_ = wardex::testing::private_socket("phm");
-    const std::string absent_ =
-        "PHM is not reachable, waiting for it: connect to " + path_ + ": No such file or directory";
     log::Capture capture_;
 };
 
@@ -72,7 +70,8 @@ TEST_F(PhmSocketBackend, StopEndsRunWhileWaitingForTheDaemonAndIsSticky) {
     auto source = make_socket_failure_source(path_, std::chrono::hours(1));
     {
         Running_source running(*source);
-        ASSERT_TRUE(capture_.wait_for_text(absent_));
+        ASSERT_TRUE(capture_.wait_for_text("PHM is not reachable, waiting for it: connect to " + path_ +
+                                            ": No such file or directory"));
         source->stop();
         EXPECT_TRUE(running.returns());
     }
