@@ -44,12 +44,12 @@ class Fake_line_daemon {
 public:
     using Reply = std::function<std::optional<std::string>(const std::string& line)>;
 
-    explicit Fake_line_daemon(std::string path, Reply reply = {})
-        : path_(std::move(path)), reply_(std::move(reply)), listening_(io::listen_unix(path_)) {}
+    // The socket file stays for the next daemon, which replaces it.
+    explicit Fake_line_daemon(const std::string& path, Reply reply = {})
+        : reply_(std::move(reply)), listening_(io::listen_unix(path)) {}
     ~Fake_line_daemon() {
         stopped_ = true;
         thread_.join();
-        ::unlink(path_.c_str());
     }
 
     std::vector<std::string> lines() const {
@@ -92,7 +92,6 @@ private:
         }
     }
 
-    const std::string path_;
     const Reply reply_;
     io::Fd listening_;
     mutable std::mutex mutex_;
