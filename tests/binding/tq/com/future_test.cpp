@@ -54,12 +54,10 @@ TEST(FollowUp, RacingThenAgainstSetValueOrAnAbandonedPromiseRunsTheFollowUpExact
         fulfiller.join();
         consumer.join();
         ASSERT_EQ(runs.load(), 1) << "round " << round;
-        if (round % 2 == 0) {
-            ASSERT_TRUE(!error && value == round) << "round " << round;
-        } else {
-            ASSERT_TRUE(error) << "round " << round;
-            ASSERT_EQ(error_code_of([&] { std::rethrow_exception(error); }), std::future_errc::broken_promise);
-        }
+        ASSERT_TRUE(round % 2 == 0 ? !error && value == round
+                                   : error && error_code_of([&] { std::rethrow_exception(error); }) ==
+                                                  std::future_errc::broken_promise)
+            << "round " << round;
     }
 }
 

@@ -16,8 +16,7 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "file") == 0 && dlt_init_file(argv[2]) == DLT_RETURN_OK) {
         dlt_set_filesize_max(1u << 20);
     }
-    ara::log::InitLogging("WDX", "Wardex", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote,
-                          "");
+    ara::log::InitLogging("WDX", "Wardex", ara::log::LogLevel::kVerbose, ara::log::LogMode::kRemote, "");
     auto& logger = ara::log::CreateLogger("TEST", "dlt sink test");
     if (argc > 1 && std::strcmp(argv[1], "threads") == 0) {
         std::vector<std::thread> threads;
@@ -25,8 +24,7 @@ int main(int argc, char** argv) {
             threads.emplace_back([&logger, t] {
                 for (int i = 0; i < 300; ++i) {
                     logger.LogWarn() << "thread" << static_cast<std::uint16_t>(t)
-                                     << std::string(40, static_cast<char>('a' + t))
-                                     << static_cast<std::uint16_t>(i);
+                                     << std::string(40, static_cast<char>('a' + t)) << static_cast<std::uint16_t>(i);
                 }
             });
         }

