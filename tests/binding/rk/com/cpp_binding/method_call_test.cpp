@@ -277,8 +277,12 @@ protected:
 
 const std::string add_0 = R"(,"4_method_id":2,"5_error_code":0}})";
 
-// A call while the instance is not available throws at once and sends nothing.
-TEST_F(ProxyWithFakeRemote, CallSendsTheEncodedArgumentsAndTheReplyFulfilsTheFutureWhileTheInstanceIsAvailable) {
+// A call while the instance is available goes on the wire and its reply
+// fulfils the future; one the runtime discards leaves the caller a broken
+// promise. A call while the instance is not available throws at once and
+// sends nothing. A reply after the caller dropped its future and the proxy is
+// harmless.
+TEST_F(ProxyWithFakeRemote, CallsGoOutOnlyWhileTheInstanceIsAvailableAndTheirRepliesMayOutliveTheProxy) {
     auto result = proxy->Add(0x0102, 0x0304);
     ASSERT_EQ(transport->requests().size(), 1u);
     const auto request = transport->requests()[0];
@@ -290,11 +294,23 @@ TEST_F(ProxyWithFakeRemote, CallSendsTheEncodedArgumentsAndTheReplyFulfilsTheFut
     EXPECT_EQ(incidents(), (Strings{"debug CPRT " + incident("Method_call_request_tx", R"(,"4_method_id":2},"2_data":)"
                                                              R"({"1_undefined_type":258,"2_undefined_type":772}})"),
                                     "debug CPRT " + incident("Method_call_response_rx", add_0)}));
-    capture.clear();
+    auto discarded = proxy->Add(3, 4);
+    ASSERT_TRUE(transport->drop(1));
+    try {
+        discarded.get();
+        FAIL() << "no exception";
+    } catch (const std::future_error& error) {
+        EXPECT_EQ(error.code(), std::make_error_code(std::future_errc::broken_promise));
+    }
+    proxy->Add(1, 2);
     transport->remove_remote_instance(calculator_7);
+    capture.clear();
     EXPECT_THROW(proxy->Add(1, 2), rk::com::Service_not_available_exception);
-    EXPECT_EQ(transport->requests().size(), 1u);
+    EXPECT_EQ(transport->requests().size(), 3u);
     EXPECT_TRUE(capture.records().empty());
+    proxy.reset();
+    ASSERT_TRUE(transport->reply(2, 0x00, {0, 0, 0, 3}));
+    EXPECT_EQ(incidents(), Strings{"debug CPRT " + incident("Method_call_response_rx", add_0)});
 }
 
 TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirIncident) {
@@ -335,25 +351,6 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
                                                            std::to_string(c.code) + R"(},"2_data":{"1_string":")" +
                                                            c.text + R"("}})"));
     }
-}
-
-// A reply after the caller dropped its future and the proxy is harmless; a
-// call the runtime discards leaves the caller a broken promise.
-TEST_F(ProxyWithFakeRemote, ReplyAfterTheProxyIsGoneIsHarmlessAndADiscardedCallBreaksThePromise) {
-    proxy->Add(1, 2);
-    auto discarded = proxy->Add(3, 4);
-    ASSERT_TRUE(transport->drop(1));
-    try {
-        discarded.get();
-        FAIL() << "no exception";
-    } catch (const std::future_error& error) {
-        EXPECT_EQ(error.code(), std::make_error_code(std::future_errc::broken_promise));
-    }
-    proxy.reset();
-    ASSERT_TRUE(transport->reply(0, 0x00, {0, 0, 0, 3}));
-    const auto records = incidents();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[2], "debug CPRT " + incident("Method_call_response_rx", add_0));
 }
 
 }  // namespace
