@@ -1,6 +1,6 @@
-// The data identifier's application error UDSServiceFailed: its lookup on the
-// calling side and its answer from the generated skeleton. Read's result and
-// Cancel are answered through the runtime in the service's own tests.
+// The data identifier's application error UDSServiceFailed as the generated
+// skeleton answers it. Read's result and Cancel are answered through the
+// runtime in the service's own tests.
 #include "orbis/services/diag/d_0401/dataidentifier_numberofecuresets_common.h"
 #include "orbis/services/diag/d_0401/skeleton/dataidentifier_numberofecuresets_skeleton.h"
 
@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 
 namespace {
 
@@ -19,19 +18,6 @@ using UDSServiceFailed = DataIdentifier_NumberOfECUResets::UDSServiceFailed;
 using Output = DataIdentifier_NumberOfECUResets::Read::Output;
 using Bytes = std::vector<std::uint8_t>;
 using Meta = std::map<std::string, std::string>;
-
-// The lookup builds the error from its byte for code 2 only; without the byte
-// it throws the decoder's error.
-TEST(UdsServiceFailed, ReadLookupBuildsItFromThePayloadForCodeTwoOnly) {
-    const auto lookup = &DataIdentifier_NumberOfECUResets::Read::GetApplicationErrorExceptionPtr;
-    for (int code = 0; code <= 0xFF; ++code) EXPECT_EQ(code == 2, !!lookup(static_cast<std::uint8_t>(code), Bytes{0x31}));
-    try {
-        std::rethrow_exception(lookup(2, Bytes{0x31}));
-    } catch (const UDSServiceFailed& error) {
-        EXPECT_EQ(static_cast<int>(error.value()), 0x31);
-    }
-    EXPECT_THROW(lookup(2, Bytes{}), std::out_of_range);
-}
 
 class Scripted_data_identifier : public orbis::services::diag::d_0401::skeleton::DataIdentifier_NumberOfECUResetsSkeleton {
 public:
