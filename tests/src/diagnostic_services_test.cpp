@@ -1,6 +1,6 @@
 // The diagnostic services on the runtime's fake transport. The DTC monitor:
 // the supervision monitor's verdicts as its MonitorAction events, the
-// singleton's creation (also when the first attempt fails) and its teardown.
+// singleton's creation (also after a failed attempt) and its teardown.
 // The data identifier: Read returns the measured values on the wire.
 #include "DiagnosticMonitor.h"
 #include "DiagnosticStorage.h"
@@ -8,6 +8,8 @@
 
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
+
+#include <optional>
 
 namespace wardex_test {
 namespace {
@@ -47,7 +49,7 @@ protected:
 
     ara::log::Capture capture;
     std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
-    rk::com::runtime::Component_singleton component{transport};
+    std::optional<rk::com::runtime::Component_singleton> component{std::in_place, transport};
 };
 using DtcMonitor = Service_test;
 
@@ -63,25 +65,12 @@ TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOffer) 
     EXPECT_FALSE(transport->is_offered(dtc_monitor_479232));
 }
 
-// The supervision monitor's verdicts go out as events, not through the
-// service's own counters; the first creates and offers the service.
-TEST_F(DtcMonitor, VerdictsOfTheSupervisionMonitorAreItsEvents) {
-    Supervision supervision;
-    supervision.add("cam", 1, {}, {NotificationType::kDTC});
-    supervision.fail("cam");
-    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    EXPECT_TRUE(supervision.monitor.ageAllApplications(60001));
-    EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
-    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
-    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
-    EXPECT_EQ(incidentCount("Offer_service"), 1u);
-}
-
 // Without the runtime the service cannot be made: a DTC reaction logs that and
 // drops the rest of its list, no object is left, and a later call tries again.
-TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTriesAgain) {
-    ara::log::Capture capture;
-    dm_instance.reset();
+// The supervision monitor's verdicts go out as its events, not through the
+// service's own counters; the first verdict creates and offers the service.
+TEST_F(DtcMonitor, FailedCreationFailsTheReactionListThenTheVerdictsAreItsEvents) {
+    component.reset();
     Supervision supervision;
     supervision.add("cam", 0, {}, {NotificationType::kDTC, NotificationType::kRestartApplication});
     supervision.fail("cam");
@@ -91,11 +80,15 @@ TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTr
               1u);
     EXPECT_TRUE(supervision.journal().empty());
     EXPECT_THROW(DiagnosticMonitor::instance(), std::logic_error);
-    auto transport = std::make_shared<rk::com::runtime::Fake_transport>();
-    rk::com::runtime::Component_singleton component(transport);
-    EXPECT_EQ(dm_instance.get(), &DiagnosticMonitor::instance());
+    component.emplace(transport);
+    supervision.fail("cam");
     EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    dm_instance.reset();
+    EXPECT_EQ(supervision.journal(), Strings{"restart cam"});
+    EXPECT_TRUE(supervision.monitor.ageAllApplications(60001));
+    EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
+    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
 }
 
 const rk::com::cpp_binding::Service_info data_identifier_1{

@@ -84,8 +84,6 @@ TEST_F(Monitor_test, ErrorListBelowTheBudgetLimitListFromItAndTheCountStopsAtIts
                      callbackLine("max", 65535)}));
     EXPECT_EQ(logged(kLimitLine), (Lines{limitLine(3, 3), limitLine(4, 3), limitLine(1, 0), limitLine(2, 0),
                                          limitLine(65535, 3), limitLine(65535, 3)}));
-    EXPECT_TRUE(record(2)->aging(5000));
-    EXPECT_TRUE(record(2)->hadError());
 }
 
 // An error between passes starts the healing time again. No verdict goes out
@@ -148,22 +146,15 @@ TEST_F(Reactions, EveryReactionLogsItsExactLineAtItsLevelWithTypedArguments) {
     };
     const auto info = [](const std::string& message) { return Line{LogLevel::kInfo, {message}}; };
     EXPECT_EQ(logged(""),
-              (Lines{callbackLine("cam", 0),
-                     notWorking,
-                     added("cam is added. (SWID: 0x1234", 0x12, 0x34),
-                     info("Stopping cam..."),
-                     info("Restarting cam..."),
+              (Lines{callbackLine("cam", 0), notWorking, added("cam is added. (SWID: 0x1234", 0x12, 0x34),
+                     info("Stopping cam..."), info("Restarting cam..."),
                      {LogLevel::kWarn, {text("Resetting Platform via Watchdog...")}},
                      info("SendMonitorAction DTC kFailed because of cam..."),
                      info("RestartContainer is not implemented in Wardex (cam)."),
-                     info("Update Client is deactivated in this Version of Wardex"),
-                     notWorking,
-                     callbackLine("one", 0),
-                     added("one is added. (SWID: 0x12", 0x12, 0),
-                     info("RestartContainer is not implemented in Wardex (one)."),
-                     callbackLine("none", 0),
-                     added("none is added. (SWID: ", 0, 0),
-                     info("RestartContainer is not implemented in Wardex (none).")}));
+                     info("Update Client is deactivated in this Version of Wardex"), notWorking,
+                     callbackLine("one", 0), added("one is added. (SWID: 0x12", 0x12, 0),
+                     info("RestartContainer is not implemented in Wardex (one)."), callbackLine("none", 0),
+                     added("none is added. (SWID: ", 0, 0), info("RestartContainer is not implemented in Wardex (none).")}));
     EXPECT_EQ(journal(), (Strings{"stop cam", "restart cam", "verdict kFailed"}));
     EXPECT_TRUE(stopPhmAliveThread.load());
     EXPECT_EQ(measuredValues(), (Values{3, {0x12, 0x34, 0x12}}));
@@ -186,10 +177,9 @@ TEST_F(Reactions, AnExceptionInEachTierIsLoggedAndDropsTheRestOfTheList) {
         backend->onRequest = thrower;
         fail("cam");
         EXPECT_EQ(logged("Un"), (Lines{{LogLevel::kError, line}}));
-        EXPECT_TRUE(logged("SendMonitorAction").empty());
         EXPECT_TRUE(logged("ERROR: ").empty());
     }
-    EXPECT_TRUE(journal().empty());
+    EXPECT_TRUE(journal().empty());  // nor a verdict of the DTC reaction
     // The lock was given back: the monitor still serves readers and callbacks.
     backend->onRequest = nullptr;
     measuredValues();
@@ -273,17 +263,17 @@ TEST_F(Monitor_test, MeasuredValueCountWrapsAt256) {
 
 TEST(HexText, DecodesIdentifiersAsWritten) {
     const std::vector<std::pair<std::string, Bytes>> examples{
-        {"0x1234", {0x12, 0x34}}, {"1234", {0x12, 0x34}},         {"123", {0x01, 0x23}},  {"0x123", {0x01, 0x23}},
-        {"ABCDEF", {0xAB, 0xCD, 0xEF}}, {"", {}},                 {"0x", {}},             {"0X12", {0x00, 0x12}},
-        {"zz", {0x00}},           {"0x10x2", {0x00, 0x10, 0x02}}, {"abcdef", {0xAB, 0xCD, 0xEF}}, {"9g", {0x90}},
-    };
+        {"1234", {0x12, 0x34}}, {"123", {0x01, 0x23}}, {"0x123", {0x01, 0x23}}, {"ABCDEF", {0xAB, 0xCD, 0xEF}},
+        {"0x", {}}, {"0X12", {0x00, 0x12}}, {"zz", {0x00}}, {"0x10x2", {0x00, 0x10, 0x02}},
+        {"abcdef", {0xAB, 0xCD, 0xEF}}, {"9g", {0x90}}};
     for (const auto& [input, bytes] : examples) EXPECT_EQ(norda::phm::wardex::string_to_hex(input), bytes) << input;
 }
 
 using RecordLifetime = Monitor_test;
 
-// Whether something still holds the cleared record or not.
-TEST_F(RecordLifetime, FailureForAClearedRecordReachesNothing) {
+// Whether something still holds the cleared record or not; so does a record
+// dropped by a failed registration.
+TEST_F(RecordLifetime, FailureForAClearedOrDroppedRecordReachesNothing) {
     add("cam", 5, {NT::kMesswert, NT::kRestartApplication}, {});
     fail("cam");
     auto kept = record(0);
@@ -298,21 +288,17 @@ TEST_F(RecordLifetime, FailureForAClearedRecordReachesNothing) {
     EXPECT_TRUE(dropped.expired());
     fail("cam");
     EXPECT_TRUE(capture.records().empty());
+    source->refused.insert("nav.deadline");
+    EXPECT_THROW(monitor.RegisterApplication(phm, "nav", 5, 0, {NT::kRestartApplication}, {},
+                                             {"nav.alive", "nav.deadline"}, "12", 0, 1, ""),
+                 std::runtime_error);
+    EXPECT_TRUE(monitor.GetApplications().empty());
+    phm.Deliver("nav.alive");
+    EXPECT_TRUE(logged(kCallbackLine).empty());
     EXPECT_EQ(journal(), Strings{"restart cam"});
     EXPECT_EQ(measuredValues(), (Values{1, {0x12, 0x34}}));
     monitor.calculateMesswert();
     EXPECT_EQ(measuredValues(), (Values{0, {}}));
-}
-
-TEST_F(RecordLifetime, RecordDroppedByAFailedRegistrationIsNeverCalled) {
-    source->refused.insert("cam.deadline");
-    EXPECT_THROW(monitor.RegisterApplication(phm, "cam", 5, 0, {NT::kRestartApplication}, {},
-                                             {"cam.alive", "cam.deadline"}, "12", 0, 1, ""),
-                 std::runtime_error);
-    EXPECT_TRUE(monitor.GetApplications().empty());
-    phm.Deliver("cam.alive");
-    EXPECT_TRUE(logged(kCallbackLine).empty());
-    EXPECT_TRUE(journal().empty());
 }
 
 // --- the callback thread, the aging thread and a diagnostic reader at once;

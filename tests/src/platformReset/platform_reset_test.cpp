@@ -50,15 +50,12 @@ TEST(StateManagerClient, SearchesWithAPauseAfterEachMissAndEcuResetReportsTheOut
     }
     const Line waiting{LogLevel::kDebug, "Waiting for StateManager"};
     const Line failed{LogLevel::kError, "EcuReset: RequestRestart failed!"};
-    EXPECT_EQ(lines, (std::vector<Line>{
-                         waiting, waiting, waiting, waiting,
-                         {LogLevel::kDebug, "Connected to StateManager"},
-                         {LogLevel::kDebug, "RequestRestart for id :  7"},
-                         {LogLevel::kDebug, "RequestRestart: Success!"},
-                         {LogLevel::kDebug, "EcuReset: RequestRestart succeeded!"},
-                         {LogLevel::kDebug, "RequestRestart for id :  3"},
-                         {LogLevel::kDebug, "RequestRestart got exception from state manager:  Service not available exception"},
-                         failed, failed}));
+    const auto debug = [](const char* text) { return Line{LogLevel::kDebug, text}; };
+    EXPECT_EQ(lines, (std::vector<Line>{waiting, waiting, waiting, waiting, debug("Connected to StateManager"),
+                                        debug("RequestRestart for id :  7"), debug("RequestRestart: Success!"),
+                                        debug("EcuReset: RequestRestart succeeded!"), debug("RequestRestart for id :  3"),
+                                        debug("RequestRestart got exception from state manager:  Service not available exception"),
+                                        failed, failed}));
 }
 
 }  // namespace
