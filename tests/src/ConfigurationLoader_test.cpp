@@ -23,11 +23,6 @@ public:
         if (onRegister) onRegister();
         applications.push_back(std::move(application));
     }
-    Strings ids() const {
-        Strings found;
-        for (const auto& application : applications) found.push_back(application.appInstanceId);
-        return found;
-    }
     Strings hostNames;
     std::vector<ApplicationConfiguration> applications;
     std::function<void()> onRegister;  // may throw
@@ -178,7 +173,8 @@ TEST_F(ConfigurationLoader, MissingKeysWrongTypesAndFailedRegistrationsAreErrors
         EXPECT_FALSE(read()) << document;
         EXPECT_EQ(logged(), Strings{error}) << document;
     }
-    EXPECT_EQ(target_.ids(), Strings{"First"});
+    ASSERT_EQ(target_.applications.size(), 1u);
+    EXPECT_EQ(target_.applications[0].appInstanceId, "First");
     EXPECT_TRUE(DTC_available.load());
 }
 
@@ -196,10 +192,11 @@ TEST_F(ConfigurationLoader, NumbersWrapToSixteenBitsAndOutOfRangeValuesAreWarned
     const std::string outside = "Configuration value outside 0...65535: ";
     auto warnings = logged(LogLevel::kWarn);
     ASSERT_EQ(warnings.size(), 5u);
-    EXPECT_EQ(warnings[2].rfind(outside + "GID of Odd is 1e+300 and is taken as ", 0), 0u);
-    warnings.erase(warnings.begin() + 2);
+    const std::string odd = outside + "GID of Odd is 1e+300 and is taken as ";  // the rest is undefined
+    warnings[2].resize(std::min(warnings[2].size(), odd.size()));
     EXPECT_EQ(warnings, (Strings{outside + "GID of Wrap is -1 and is taken as 65535",
                                  outside + "numberOfAllowedErrors of Wrap is 70000 and is taken as 4464",
+                                 odd,
                                  outside + "numberOfAllowedErrors of Odd is -65537.5 and is taken as 65535",
                                  outside + "GID of Edge is 65536 and is taken as 0"}));
 }

@@ -1,6 +1,5 @@
-// Shared set-up of the application tests: test doubles of PHM and of execution
-// management (a journal of its requests, into which tests also write verdicts
-// to order them against the requests) and a supervision monitor on the two.
+// Test doubles of PHM and of execution management (a journal of its requests,
+// into which tests also write verdicts) and a supervision monitor on the two.
 #pragma once
 
 #include "WardexGlobals.h"

@@ -1,7 +1,5 @@
-// The diagnostic services on the runtime's fake transport. The DTC monitor:
-// the supervision monitor's verdicts as its MonitorAction events, the
-// singleton's creation (also after a failed attempt) and its teardown.
-// The data identifier: Read returns the measured values on the wire.
+// The diagnostic services on the runtime's fake transport: the DTC monitor
+// (verdicts as events, creation and teardown) and the data identifier.
 #include "DiagnosticMonitor.h"
 #include "DiagnosticStorage.h"
 #include "app_fixture.h"

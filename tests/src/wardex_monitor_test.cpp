@@ -26,11 +26,8 @@ protected:
             backend->note(action == MonitorActionType::kPassed ? "verdict kPassed" : "verdict kFailed");
         });
     }
-    ~Monitor_test() override { stopPhmAliveThread.store(false); }
 
-    std::shared_ptr<WardexMonitor::WardexMonitor_Application> record(std::size_t index) {
-        return monitor.GetApplications().at(index);
-    }
+    auto record(std::size_t index) { return monitor.GetApplications().at(index); }
     Values measuredValues() {
         std::array<std::uint8_t, 1> count{{0xEE}};
         Bytes data{0xEE};
@@ -62,7 +59,8 @@ Line limitLine(std::uint16_t count, std::uint16_t budget) {
 
 // Below the budget the error list runs, from the budget on (at once for a
 // budget of zero) the limit list; every callback name counts against it. The
-// count stops at its maximum: wrapping to 0 would make a failing application look well.
+// count stops at its maximum: wrapping to 0 would make a failing application
+// look well; the longest healing time does not overflow either.
 TEST_F(Monitor_test, ErrorListBelowTheBudgetLimitListFromItAndTheCountStopsAtItsMaximum) {
     add("cam", 3, {NT::kRestartApplication}, {NT::kTerminateApplication});
     monitor.RegisterApplication(phm, "nav", 0, 0, {NT::kRestartApplication}, {NT::kTerminateApplication},
@@ -84,6 +82,17 @@ TEST_F(Monitor_test, ErrorListBelowTheBudgetLimitListFromItAndTheCountStopsAtIts
                      callbackLine("max", 65535)}));
     EXPECT_EQ(logged(kLimitLine), (Lines{limitLine(3, 3), limitLine(4, 3), limitLine(1, 0), limitLine(2, 0),
                                          limitLine(65535, 3), limitLine(65535, 3)}));
+
+    add("slowest", 5, {}, {}, "12", 65535);  // 65535 minutes in ms overflow 32-bit signed
+    fail("slowest");
+    for (int pass = 0; pass < 3; ++pass) EXPECT_TRUE(record(3)->aging(65535));
+    EXPECT_TRUE(record(3)->hadError());
+    // A record the monitor does not own reaches its callbacks by address.
+    WardexMonitor::WardexMonitor_Application plain({"plain.fail"}, {NT::kRestartApplication}, {}, 5, 0, &monitor,
+                                                   "plain", "12", 0, 1, "");
+    plain.RegisterCallbacks(phm);
+    phm.Deliver("plain.fail");
+    EXPECT_EQ(journal().back(), "restart plain");
 }
 
 // An error between passes starts the healing time again. No verdict goes out
@@ -98,7 +107,6 @@ TEST_F(Monitor_test, OneMinuteHealsInTheThirteenthPassOfFiveSecondsAfterTheLastE
     fail("cam");
     for (int pass = 1; pass <= 12; ++pass) EXPECT_TRUE(monitor.ageAllApplications(5000)) << pass;
     EXPECT_TRUE(record(0)->hadError());
-    EXPECT_TRUE(logged("Application ").empty());
     EXPECT_TRUE(monitor.ageAllApplications(5000));
     EXPECT_FALSE(record(0)->hadError());
     EXPECT_EQ(logged("Application "),
@@ -107,20 +115,6 @@ TEST_F(Monitor_test, OneMinuteHealsInTheThirteenthPassOfFiveSecondsAfterTheLastE
     EXPECT_FALSE(monitor.ageAllApplications(5000));
     EXPECT_EQ(journal(), (Strings{"verdict kPassed", "verdict kFailed", "verdict kFailed", "verdict kPassed",
                                   "verdict kPassed"}));
-}
-
-// 65535 minutes in ms overflow 32-bit signed; a record the monitor does not
-// own reaches its callbacks by address.
-TEST_F(Monitor_test, LongestHealingTimeAndARecordOutsideTheMonitor) {
-    add("slowest", 5, {}, {}, "12", 65535);
-    fail("slowest");
-    for (int pass = 0; pass < 3; ++pass) EXPECT_TRUE(record(0)->aging(65535));
-    EXPECT_TRUE(record(0)->hadError());
-    WardexMonitor::WardexMonitor_Application plain({"plain.fail"}, {NT::kRestartApplication}, {}, 5, 0, &monitor,
-                                                   "plain", "12", 0, 1, "");
-    plain.RegisterCallbacks(phm);
-    phm.Deliver("plain.fail");
-    EXPECT_EQ(journal(), Strings{"restart plain"});
 }
 
 using Reactions = Monitor_test;
@@ -317,8 +311,9 @@ bool consistent(std::uint8_t count, const Bytes& data) {
     if (data.size() != 2u * count) return false;
     for (std::size_t at = 0; at < data.size(); at += 2) {
         const int index = data[at] - 0xA0;
-        if ((at > 0 && index <= data[at - 2] - 0xA0) || index >= kApplications) return false;
-        if (data[at + 1] != 0xB0 + index) return false;
+        if ((at > 0 && index <= data[at - 2] - 0xA0) || index >= kApplications || data[at + 1] != 0xB0 + index) {
+            return false;
+        }
     }
     return true;
 }
