@@ -97,6 +97,8 @@ TEST_F(ConfigurationLoader, HostNameSelectsThePartitionFileAndEveryValueIsPassed
     writeHost("qemu-arm64 \r\r");  // one carriage return goes, nothing else
     EXPECT_TRUE(get_hostname_of_partition(host, hostnameFile_));
     EXPECT_EQ(host, "qemu-arm64 \r");
+    EXPECT_FALSE(get_hostname_of_partition(host, folder_ + "/missing"));  // and leaves the name alone
+    EXPECT_EQ(host, "qemu-arm64 \r");
     writeHost("");
     for (const std::string document :
          {R"({"DIDs": null})", R"({"DIDs": []})", R"({"DIDs": [{"Apps": []}]})", R"({"DIDs": [{"Apps": null}]})"}) {
