@@ -1,10 +1,7 @@
-// Shared set-up of the application tests: test doubles of PHM and of execution
-// management (a journal of its requests, into which tests also write verdicts
-// to order them against the requests), a supervision monitor on the two, and
-// the communication runtime on a fake transport for the diagnostic services.
+// Test doubles of PHM and of execution management (a journal of its requests,
+// into which tests also write verdicts) and a supervision monitor on the two.
 #pragma once
 
-#include "DiagnosticMonitor.h"
 #include "WardexGlobals.h"
 #include "WardexMonitor.h"
 
@@ -12,8 +9,6 @@
 #include "ara/exec/recovery_action_client.h"
 #include "ara/log/capture.h"
 #include "ara/phm/phm_callback_client.h"
-#include "rk/com/runtime/component_singleton.h"
-#include "rk/com/runtime/fake_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +19,8 @@ namespace wardex_test {
 
 using norda::phm::wardex::NotificationType;
 using norda::phm::wardex::WardexMonitor;
-using rk::dm::types::MonitorActionType;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
-using Line = std::pair<ara::log::LogLevel, std::vector<ara::log::Argument>>;
-using Lines = std::vector<Line>;
-
-inline ara::log::Argument text(const char* value) { return std::string(value); }
 
 // The texts of the captured messages of one level (and context, unless empty).
 inline Strings texts(const ara::log::Capture& capture, ara::log::LogLevel level, const std::string& context = "") {
@@ -42,7 +32,7 @@ inline Strings texts(const ara::log::Capture& capture, ara::log::LogLevel level,
 }
 
 // Failures are delivered through the client by the tests; Run only waits
-// for the stop. `refused`, `subscribed` and `onStop` are set before any Run.
+// for the stop. `refused` and `onStop` are set before any Run.
 class Scripted_failure_source final : public ara::phm::Failure_source {
 public:
     void subscribe(const std::string& name) override {
@@ -106,81 +96,13 @@ struct Supervision {
     }
     // One failure, delivered on the calling thread as the client's Run would.
     void fail(const std::string& id) { phm.Deliver(id + ".fail"); }
-    std::shared_ptr<WardexMonitor::WardexMonitor_Application> record(std::size_t index) {
-        return monitor.GetApplications().at(index);
-    }
     Strings journal() const { return backend->journal(); }
-    std::pair<std::uint8_t, Bytes> measuredValues() {
-        std::array<std::uint8_t, 1> count{{0xEE}};
-        Bytes data{0xEE};
-        monitor.getMesswerte(count, data);
-        return {count[0], data};
-    }
 
     std::shared_ptr<Recording_execution_backend> backend = std::make_shared<Recording_execution_backend>();
     ara::exec::Recovery_action_client client{backend};
     Scripted_failure_source* source = new Scripted_failure_source;
     ara::phm::PhmCallbackClient phm{std::unique_ptr<ara::phm::Failure_source>(source)};
     WardexMonitor monitor{true, client};
-};
-
-// The monitor's verdicts go into the journal and the log is captured.
-class Monitor_test : public ::testing::Test, public Supervision {
-protected:
-    Monitor_test() {
-        stopPhmAliveThread.store(false);
-        monitor.SetVerdictSender([backend = backend](MonitorActionType action) {
-            backend->note(action == MonitorActionType::kPassed ? "verdict kPassed" : "verdict kFailed");
-        });
-    }
-    ~Monitor_test() override { stopPhmAliveThread.store(false); }
-
-    // The messages whose first argument starts with the prefix; all for "".
-    Lines logged(const std::string& prefix) const {
-        Lines found;
-        for (const auto& entry : capture.records()) {
-            const auto* first = std::get_if<std::string>(&entry.arguments.at(0));
-            if (first != nullptr && first->rfind(prefix, 0) == 0) found.emplace_back(entry.level, entry.arguments);
-        }
-        return found;
-    }
-
-    ara::log::Capture capture;
-};
-
-inline const rk::com::cpp_binding::Service_info dtc_monitor_479232{
-    tq::com::runtime::Service_id("rk::dm::dem::DiagnosticMonitor"), tq::com::runtime::Instance_id("479232")};
-
-// The runtime on a fake transport, which plays the diagnostic event manager
-// and the tester; the DTC monitor singleton goes while the runtime still lives.
-class Service_test : public ::testing::Test {
-protected:
-    Service_test() { norda::phm::wardex::dm_instance.reset(); }
-    ~Service_test() override { norda::phm::wardex::dm_instance.reset(); }
-
-    rk::com::runtime::Fake_transport::Reply call(const rk::com::cpp_binding::Service_info& service,
-                                                 std::uint16_t method, const Bytes& request) {
-        return transport->deliver_request(service, method, request)->wait().value();
-    }
-    // The payloads of the MonitorAction events sent so far.
-    std::vector<Bytes> monitorActions() const {
-        std::vector<Bytes> sent;
-        for (const auto& event : transport->events()) {
-            if (event.service != dtc_monitor_479232 || event.event_id != 0) continue;
-            for (const auto& payload : event.payloads) sent.push_back(payload.payload());
-        }
-        return sent;
-    }
-    Strings texts(ara::log::LogLevel level) const { return wardex_test::texts(capture, level, "WDX"); }
-    std::size_t incidentCount(const std::string& name) const {
-        std::size_t n = 0;
-        for (const auto& text : capture.texts()) n += text.rfind(R"({"1_incident":{"1_id":")" + name + "\"", 0) == 0;
-        return n;
-    }
-
-    ara::log::Capture capture;
-    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
-    rk::com::runtime::Component_singleton component{transport};
 };
 
 }  // namespace wardex_test

@@ -1,12 +1,13 @@
-// The diagnostic services on the runtime's fake transport. The DTC monitor:
-// InitMonitor, the supervision monitor's verdicts as its MonitorAction events,
-// the singleton's creation (also when threads race or the first attempt fails)
-// and its teardown. The data identifier: Read returns the measured values on
-// the wire, Cancel answers empty.
+// The diagnostic services on the runtime's fake transport: the DTC monitor
+// (verdicts as events, creation and teardown) and the data identifier.
+#include "DiagnosticMonitor.h"
 #include "DiagnosticStorage.h"
 #include "app_fixture.h"
 
-#include <future>
+#include "rk/com/runtime/component_singleton.h"
+#include "rk/com/runtime/fake_transport.h"
+
+#include <optional>
 
 namespace wardex_test {
 namespace {
@@ -14,41 +15,41 @@ namespace {
 using ara::log::LogLevel;
 using norda::phm::wardex::DiagnosticMonitor;
 using norda::phm::wardex::dm_instance;
-using rk::dm::types::InitMonitorReasonType;
 
-using DtcMonitor = Service_test;
+const rk::com::cpp_binding::Service_info dtc_monitor_479232{
+    tq::com::runtime::Service_id("rk::dm::dem::DiagnosticMonitor"), tq::com::runtime::Instance_id("479232")};
 
-// A reason without a name is kept as it came; no counter moves and no event goes out.
-TEST_F(DtcMonitor, InitMonitorStoresAndLogsTheReasonAndIsAnsweredEmpty) {
-    auto& monitor = DiagnosticMonitor::instance();
-    const auto reply = call(dtc_monitor_479232, 0, Bytes{7});
-    EXPECT_EQ(reply.return_code, 0);
-    EXPECT_TRUE(reply.payload.empty());
-    EXPECT_EQ(static_cast<int>(monitor.get_last_received_monitor_reason()), 7);
-    monitor.InitMonitor(static_cast<InitMonitorReasonType>(200)).get();
-    monitor.LogMyInfo();
-    EXPECT_EQ(texts(LogLevel::kDebug),
-              (Strings{"[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 7) is called.",
-                       "[DIAG]DiagnosticMonitor::InitMonitor: DTC (reason = 200) is called.",
-                       "Offering Service for DTC: InitMonitorReason: 200, countFailed: 0, countPassed: 0"}));
-    EXPECT_TRUE(monitorActions().empty());
-}
+// The runtime on a fake transport, which plays the diagnostic event manager
+// and the tester; the DTC monitor singleton goes while the runtime still lives.
+class Service_test : public ::testing::Test {
+protected:
+    Service_test() { dm_instance.reset(); }
+    ~Service_test() override { dm_instance.reset(); }
 
-TEST_F(DtcMonitor, ThreadsRacingForTheFirstCallGetOneObjectOfferedOnceUnderItsFixedInstance) {
-    std::promise<void> start;
-    auto go = start.get_future().share();
-    std::vector<std::future<DiagnosticMonitor*>> seen;
-    for (int i = 0; i < 4; ++i) {
-        seen.push_back(std::async(std::launch::async, [go] { return go.wait(), &DiagnosticMonitor::instance(); }));
+    rk::com::runtime::Fake_transport::Reply call(const rk::com::cpp_binding::Service_info& service,
+                                                 std::uint16_t method, const Bytes& request) {
+        return transport->deliver_request(service, method, request)->wait().value();
     }
-    start.set_value();
-    std::set<DiagnosticMonitor*> objects;
-    for (auto& monitor : seen) objects.insert(monitor.get());
-    EXPECT_EQ(objects, std::set<DiagnosticMonitor*>{dm_instance.get()});
-    EXPECT_EQ(dm_instance->GetInstanceIdentifier().to_string(), "479232");
-    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    EXPECT_EQ(incidentCount("Offer_service"), 1u);
-}
+    // The payloads of the MonitorAction events sent so far.
+    std::vector<Bytes> monitorActions() const {
+        std::vector<Bytes> sent;
+        for (const auto& event : transport->events()) {
+            if (event.service != dtc_monitor_479232 || event.event_id != 0) continue;
+            for (const auto& payload : event.payloads) sent.push_back(payload.payload());
+        }
+        return sent;
+    }
+    std::size_t incidentCount(const std::string& name) const {
+        std::size_t n = 0;
+        for (const auto& text : capture.texts()) n += text.rfind(R"({"1_incident":{"1_id":")" + name + "\"", 0) == 0;
+        return n;
+    }
+
+    ara::log::Capture capture;
+    std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
+    std::optional<rk::com::runtime::Component_singleton> component{std::in_place, transport};
+};
+using DtcMonitor = Service_test;
 
 // The requests already handed over to the method processor are answered.
 TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOffer) {
@@ -62,25 +63,12 @@ TEST_F(DtcMonitor, DestructionAnswersTheRequestsHandedOverAndWithdrawsTheOffer) 
     EXPECT_FALSE(transport->is_offered(dtc_monitor_479232));
 }
 
-// The supervision monitor's verdicts go out as events, not through the
-// service's own counters; the first creates and offers the service.
-TEST_F(DtcMonitor, VerdictsOfTheSupervisionMonitorAreItsEvents) {
-    Supervision supervision;
-    supervision.add("cam", 1, {}, {NotificationType::kDTC});
-    supervision.fail("cam");
-    EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    EXPECT_TRUE(supervision.monitor.ageAllApplications(60001));
-    EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
-    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
-    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
-    EXPECT_EQ(incidentCount("Offer_service"), 1u);
-}
-
 // Without the runtime the service cannot be made: a DTC reaction logs that and
 // drops the rest of its list, no object is left, and a later call tries again.
-TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTriesAgain) {
-    ara::log::Capture capture;
-    dm_instance.reset();
+// The supervision monitor's verdicts go out as its events, not through the
+// service's own counters; the first verdict creates and offers the service.
+TEST_F(DtcMonitor, FailedCreationFailsTheReactionListThenTheVerdictsAreItsEvents) {
+    component.reset();
     Supervision supervision;
     supervision.add("cam", 0, {}, {NotificationType::kDTC, NotificationType::kRestartApplication});
     supervision.fail("cam");
@@ -90,11 +78,15 @@ TEST(DtcMonitorWithoutRuntime, FailedCreationFailsTheReactionListAndALaterCallTr
               1u);
     EXPECT_TRUE(supervision.journal().empty());
     EXPECT_THROW(DiagnosticMonitor::instance(), std::logic_error);
-    auto transport = std::make_shared<rk::com::runtime::Fake_transport>();
-    rk::com::runtime::Component_singleton component(transport);
-    EXPECT_EQ(dm_instance.get(), &DiagnosticMonitor::instance());
+    component.emplace(transport);
+    supervision.fail("cam");
     EXPECT_TRUE(transport->is_offered(dtc_monitor_479232));
-    dm_instance.reset();
+    EXPECT_EQ(supervision.journal(), Strings{"restart cam"});
+    EXPECT_TRUE(supervision.monitor.ageAllApplications(60001));
+    EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
+    EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
+    EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
+    EXPECT_EQ(incidentCount("Offer_service"), 1u);
 }
 
 const rk::com::cpp_binding::Service_info data_identifier_1{
@@ -104,7 +96,7 @@ const Bytes empty_map{0, 0, 0, 0};
 const Bytes tester_map{0, 0, 0, 15, 0, 0, 0, 6, 't', 'e', 's', 't', 'e', 'r', 0, 0, 0, 1, '1'};  // {"tester": "1"}
 
 // Read serves the measured values of the monitor singleton, whatever the meta information.
-TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWireAndCancelAnswersEmpty) {
+TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWire) {
     auto& monitor = WardexMonitor::instance();
     monitor.ClearApplications();
     monitor.calculateMesswert();
@@ -122,9 +114,6 @@ TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWireAndCancelAnswe
     }
     monitor.ClearApplications();
     monitor.calculateMesswert();
-    const auto cancelled = call(data_identifier_1, 0, tester_map);
-    EXPECT_EQ(cancelled.return_code, 0);
-    EXPECT_TRUE(cancelled.payload.empty());
     // A request too short for its map is refused before it reaches Read.
     capture.clear();
     const auto shortRequest = call(data_identifier_1, 1, Bytes{0, 0});

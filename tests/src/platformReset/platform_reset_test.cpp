@@ -1,6 +1,4 @@
-// The state-manager client against a fake state manager: the search loop
-// with its pauses, the restart request on the wire, and the outcome lines of
-// the client and of EcuReset.
+// The state-manager client and EcuReset against a fake state manager.
 #include "DSAInterfaceImpl.h"
 #include "EcuReset.h"
 
@@ -50,15 +48,12 @@ TEST(StateManagerClient, SearchesWithAPauseAfterEachMissAndEcuResetReportsTheOut
     }
     const Line waiting{LogLevel::kDebug, "Waiting for StateManager"};
     const Line failed{LogLevel::kError, "EcuReset: RequestRestart failed!"};
-    EXPECT_EQ(lines, (std::vector<Line>{
-                         waiting, waiting, waiting, waiting,
-                         {LogLevel::kDebug, "Connected to StateManager"},
-                         {LogLevel::kDebug, "RequestRestart for id :  7"},
-                         {LogLevel::kDebug, "RequestRestart: Success!"},
-                         {LogLevel::kDebug, "EcuReset: RequestRestart succeeded!"},
-                         {LogLevel::kDebug, "RequestRestart for id :  3"},
-                         {LogLevel::kDebug, "RequestRestart got exception from state manager:  Service not available exception"},
-                         failed, failed}));
+    const auto debug = [](const char* text) { return Line{LogLevel::kDebug, text}; };
+    EXPECT_EQ(lines, (std::vector<Line>{waiting, waiting, waiting, waiting, debug("Connected to StateManager"),
+                                        debug("RequestRestart for id :  7"), debug("RequestRestart: Success!"),
+                                        debug("EcuReset: RequestRestart succeeded!"), debug("RequestRestart for id :  3"),
+                                        debug("RequestRestart got exception from state manager:  Service not available exception"),
+                                        failed, failed}));
 }
 
 }  // namespace
