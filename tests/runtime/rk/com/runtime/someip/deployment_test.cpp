@@ -1,8 +1,5 @@
-// The compiled-in deployment, the shipped file, a given file and the errors
-// of a wrong one.
+// A given deployment file and the errors of a wrong one.
 #include "rk/com/runtime/someip/deployment.h"
-
-#include "wardex/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -30,19 +27,6 @@ std::string summary(const Deployment& d) {
         out << "\n";
     }
     return out.str();
-}
-
-TEST(DefaultDeployment, CompiledInAndShippedFileHoldTheServicesOfTheSystem) {
-    const std::string expected =
-        "127.0.0.1 client 0x5744 sd 30490 224.244.224.245 timeout 2000\n"
-        "rk::dm::dem::DiagnosticMonitor 0xd01 1.0 479232=0x1@127.0.0.1:30501 InitMonitor=0 "
-        "MonitorAction=0x8000/0x1\n"
-        "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets 0x401 1.0 1=0x1@127.0.0.1:30502 "
-        "Cancel=0 Read=0x1\n"
-        "tq::ap::statemanager::DSAInterface 0xa01 1.0 1=0x1@127.0.0.2:30503 RequestRestart=0\n";
-    EXPECT_EQ(summary(default_deployment()), expected);
-    EXPECT_EQ(summary(load_deployment(WARDEX_SHIPPED_DEPLOYMENT)), expected);
-    EXPECT_EQ(installed_deployment_path(), wardex::paths::etc_adaptive_dir() + "/com_deployment.json");
 }
 
 const char* const minimal = R"({
