@@ -15,7 +15,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -109,25 +108,20 @@ private:
     int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
-// Collects the responses of one call.
+// Collects the responses of one call; the first one is kept.
 struct Response_slot {
     Response_handler handler() {
         return [this](std::uint8_t c, Serialized_payload p) {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++calls;
+            if (calls > 0) return void(++calls);
             code = c;
             payload = p.payload();
-            changed.notify_all();
+            ++calls;
         };
     }
     // The return code, or nothing after the time-out.
     std::optional<std::uint8_t> wait() {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!changed.wait_for(lock, std::chrono::seconds(10), [&] { return calls > 0; })) return std::nullopt;
-        return code;
+        return wait_until([&] { return calls > 0; }) ? std::optional<std::uint8_t>(code) : std::nullopt;
     }
-    std::mutex mutex;
-    std::condition_variable changed;
     std::atomic<int> calls{0};
     std::uint8_t code{0};
     Bytes payload;
