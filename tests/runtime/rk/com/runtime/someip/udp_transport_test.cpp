@@ -14,7 +14,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -94,8 +93,8 @@ public:
         Bytes bytes(65536);
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        if (::poll(&entry, 1, 10000) != 1) return std::nullopt;
-        const auto got = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
+        const auto got = ::poll(&entry, 1, 10000) != 1 ? -1
+                         : ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
         if (got < 0) return std::nullopt;
         bytes.resize(static_cast<std::size_t>(got));
         if (from_port != nullptr) *from_port = ntohs(from.sin_port);
@@ -375,9 +374,7 @@ TEST(UdpTransportTeardown, DestroyingTheClientDropsUnansweredCalls) {
         Udp_transport client{test_deployment(silent.port)};
         for (int i = 0; i < 20; ++i) {
             client.send_request(did, 1, 1, payload_of({0, 0, 0, 0}),
-                                [slot](std::uint8_t code, Serialized_payload payload) {
-                                    slot->handler()(code, std::move(payload));
-                                });
+                                [slot](std::uint8_t code, Serialized_payload p) { slot->handler()(code, p); });
         }
         ASSERT_TRUE(silent.receive().has_value());
     }
