@@ -6,27 +6,22 @@
 #include <cstdint>
 #include <string>
 #include <typeinfo>
-#include <utility>
 #include <vector>
 
 namespace rk::com::someip::serialization::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Expects exactly the exception type (not a relative) with exactly the text.
-template <typename F>
-void expect_exception(const std::type_info& type, F&& f, const std::string& text) {
+// Expects exactly the exception type E (not a relative) with exactly the text.
+template <typename E, typename F>
+void expect_exception(F&& f, const std::string& text) {
     try {
         f();
         ADD_FAILURE() << "expected an exception with \"" << text << "\"";
     } catch (const std::exception& e) {
-        EXPECT_EQ(typeid(e), type) << "got " << typeid(e).name() << ": " << e.what();
+        EXPECT_EQ(typeid(e), typeid(E)) << "got " << typeid(e).name() << ": " << e.what();
         EXPECT_EQ(std::string{e.what()}, text);
     }
-}
-template <typename E, typename F>
-void expect_exception(F&& f, const std::string& text) {
-    expect_exception(typeid(E), std::forward<F>(f), text);
 }
 
 inline const std::string read_beyond_end = "Read beyond the end of the data buffer";
