@@ -40,13 +40,8 @@ Deployment test_deployment(std::uint16_t port, std::chrono::milliseconds timeout
     d.call_timeout = timeout;
     // Discovery is tested on its own; here the deployment's endpoints count.
     d.service_discovery.enabled = false;
-    Service_deployment s;
-    s.interface = did_interface;
-    s.service_id = 0x0401;
-    s.major_version = 1;
-    s.instances.push_back(Instance_deployment{"1", 1, "127.0.0.1", port});
-    s.methods = {{"Cancel", 0x0000}, {"Read", 0x0001}};
-    d.services.push_back(s);
+    d.services.push_back(Service_deployment{
+        did_interface, 0x0401, 1, 0, {{"1", 1, "127.0.0.1", port}}, {{"Cancel", 0x0000}, {"Read", 0x0001}}, {}});
     return d;
 }
 
