@@ -8,33 +8,22 @@
 #include "rk/com/runtime/fake_transport.h"
 #include "rk/com/runtime/local_transport.h"
 
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
-#include <optional>
-#include <thread>
 
 namespace {
 
 using namespace rk::com;
+using namespace rk::com::cpp_binding::skeleton;
+using namespace tq::com::runtime;
 using cpp_binding::Method_call_processing_mode;
 using cpp_binding::Service_info;
-using cpp_binding::proxy::Rport;
-using cpp_binding::skeleton::Method_dispatcher;
-using cpp_binding::skeleton::Method_impl_base;
-using cpp_binding::skeleton::Pport;
-using cpp_binding::skeleton::Reply_function;
 using runtime::Component_singleton;
-using tq::com::runtime::Instance_id;
-using tq::com::runtime::Payload_buffer;
-using tq::com::runtime::Serialized_payload;
-using tq::com::runtime::Service_id;
 using Reply = runtime::Fake_transport::Reply;
 
-const Service_id service_id("rk::dm::dem::DiagnosticMonitor");
-const Instance_id instance_id("479232");
+const Service_info info{Service_id("rk::dm::dem::DiagnosticMonitor"), Instance_id("479232")};
 const connector::Service_interface_description description{1, 1};
 
 Serialized_payload bytes(Payload_buffer content) {
@@ -43,30 +32,16 @@ Serialized_payload bytes(Payload_buffer content) {
     return Serialized_payload(Serialized_payload::someip, buffer);
 }
 
-struct Reply_record {
-    std::uint8_t code;
-    Payload_buffer payload;
-    std::thread::id thread;
-};
-
-// A provided service with one method (id 0) whose reply is its request's
-// first byte plus one.
+// A provided service with one method (id 0) that counts its calls.
 struct Provider {
     explicit Provider(Method_call_processing_mode mode = Method_call_processing_mode::kEvent)
         : pool(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)),
-          port(service_id, instance_id, description),
-          dispatcher(port, cpp_binding::skeleton::create_method_processor(mode, *pool)),
-          method(0, [this](std::uint16_t, Reply_function reply, const Serialized_payload& request) {
+          port(info.service_id(), info.instance_id(), description),
+          dispatcher(port, create_method_processor(mode, *pool)),
+          method(0, [this](std::uint16_t, Reply_function reply, const Serialized_payload&) {
               ++calls;
-              const auto content = request.payload();
-              Method_impl_base::reply_method(
-                  reply, bytes({static_cast<std::uint8_t>(content.empty() ? 0 : content[0] + 1)}), 0);
+              Method_impl_base::reply_method(reply, bytes({}), 0);
           }, dispatcher) {}
-
-    void offer() {
-        dispatcher.start();
-        port.start_offer();
-    }
 
     std::shared_ptr<static_thread_pool> pool;
     Pport port;
@@ -75,101 +50,8 @@ struct Provider {
     Method_impl_base method;
 };
 
-std::unique_ptr<Rport> find_and_connect() {
-    auto handles = Component_singleton::get_service_finder()->find_service(service_id, instance_id);
-    if (handles.size() != 1) return nullptr;
-    return std::make_unique<Rport>(handles.front(), description);
-}
-
-// The return code a call is answered with, or nothing after the time-out.
-std::optional<std::uint8_t> code_of_call(Rport& rport, Payload_buffer request) {
-    std::promise<std::uint8_t> code;
-    rport.call_method(0, bytes(std::move(request)), [&](std::uint8_t c, Serialized_payload) { code.set_value(c); });
-    auto answered = code.get_future();
-    if (answered.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return std::nullopt;
-    return answered.get();
-}
-
-class InProcess : public ::testing::Test {
-protected:
-    Component_singleton component{true, ""};
-};
-
-TEST_F(InProcess, RequestReachesTheMethodOnARuntimeThreadUntilTheServiceIsWithdrawn) {
-    Provider provider;
-    EXPECT_EQ(find_and_connect(), nullptr) << "not offered yet";
-    provider.offer();
-    auto rport = find_and_connect();
-    ASSERT_NE(rport, nullptr);
-    EXPECT_TRUE(rport->service_available());
-    EXPECT_EQ(rport->service_info(), Service_info(service_id, instance_id));
-
-    std::promise<Reply_record> reply;
-    auto call = rport->call_method(0, bytes({41}), [&](std::uint8_t code, Serialized_payload payload) {
-        reply.set_value({code, payload.payload(), std::this_thread::get_id()});
-    });
-    ASSERT_NE(call, nullptr);
-    auto answered = reply.get_future();
-    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    const auto record = answered.get();
-    EXPECT_EQ(record.code, 0);
-    EXPECT_EQ(record.payload, Payload_buffer{42});
-    EXPECT_NE(record.thread, std::this_thread::get_id());
-
-    provider.port.stop_offer();
-    provider.dispatcher.stop();
-    EXPECT_FALSE(rport->service_available());
-    EXPECT_EQ(code_of_call(*rport, {1}), 0xFF);
-    EXPECT_EQ(provider.calls.load(), 1);
-}
-
-class Recording_event : public cpp_binding::skeleton::Provided_event_base {
-public:
-    void request_event_update() override {}
-    void set_serialization_types(const std::vector<std::uint32_t>& types) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        history.push_back(types);
-    }
-    std::mutex mutex;
-    std::vector<std::vector<std::uint32_t>> history;
-};
-
-TEST_F(InProcess, EventsUseSomeIpWhileOfferedAndReachSubscribersInOrder) {
-    Provider provider;
-    Recording_event event;
-    provider.port.register_event(0, event);
-    provider.port.send_event(0, {bytes({9})});  // not offered: dropped
-    provider.offer();
-    auto rport = find_and_connect();
-    ASSERT_NE(rport, nullptr);
-    std::vector<Payload_buffer> received;
-    rport->subscribe_event(0, [&](const Serialized_payload& payload) { received.push_back(payload.payload()); });
-    provider.port.send_event(0, {bytes({1})});
-    provider.port.send_event(0, {bytes({0})});
-    provider.port.stop_offer();
-    provider.port.unregister_event(0);
-    EXPECT_EQ(received, (std::vector<Payload_buffer>{{1}, {0}}));
-    EXPECT_EQ(event.history, (std::vector<std::vector<std::uint32_t>>{{0}, {0xFFFFFFFFu}}));
-}
-
-TEST(Lifetime, PortsAndDispatcherOutliveTheComponent) {
-    std::optional<Component_singleton> component;
-    component.emplace(false, "");
-    auto provider = std::make_unique<Provider>();
-    provider->offer();
-    auto rport = find_and_connect();
-    ASSERT_NE(rport, nullptr);
-    component.reset();
-    EXPECT_THROW(Component_singleton::get_thread_pool_factory(), std::logic_error);
-    // Still working on the runtime they took at construction.
-    EXPECT_EQ(code_of_call(*rport, {1}), 0);
-    rport.reset();
-    provider.reset();
-}
-
 // A provider that keeps the reply function of its request for later.
-class Keeping_provider final : public runtime::Request_handler {
-public:
+struct Keeping_provider final : runtime::Request_handler {
     void on_request(std::uint16_t, std::uint16_t, Serialized_payload, runtime::Reply_function reply) override {
         kept.set_value(std::move(reply));
     }
@@ -179,13 +61,10 @@ public:
 TEST(LocalTransport, AReplyAfterTheTransportIsGoneStillReachesTheCallerOnce) {
     auto transport = std::make_shared<runtime::Local_transport>();
     auto provider = std::make_shared<Keeping_provider>();
-    const Service_info info{service_id, instance_id};
     transport->offer(info, description, provider);
-    int calls = 0;
-    Reply_record answer{};
+    std::vector<Reply> answers;
     transport->send_request(info, 0, 1, bytes({1}), [&](std::uint8_t code, Serialized_payload payload) {
-        ++calls;
-        answer = {code, payload.payload(), std::this_thread::get_id()};
+        answers.push_back({code, payload.payload()});
     });
     auto reply = provider->kept.get_future().get();
     transport.reset();  // its delivery threads are joined
@@ -193,31 +72,25 @@ TEST(LocalTransport, AReplyAfterTheTransportIsGoneStillReachesTheCallerOnce) {
     // Answered in the replying thread, since no delivery thread is left.
     reply(0, bytes({2}));
     reply(0x80, bytes({3}));
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(answer.code, 0);
-    EXPECT_EQ(answer.payload, Payload_buffer{2});
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].return_code, 0);
+    EXPECT_EQ(answers[0].payload, Payload_buffer{2});
 }
 
 class WithFakeTransport : public ::testing::Test {
 protected:
     std::shared_ptr<runtime::Fake_transport> transport = std::make_shared<runtime::Fake_transport>();
     Component_singleton component{transport};
-    Service_info info{service_id, instance_id};
 };
 
-TEST_F(WithFakeTransport, StoppedDispatcherAndUnknownMethodAreRefused) {
-    Provider provider;
+TEST_F(WithFakeTransport, StoppedDispatcherAndUnknownMethodAreRefusedAndRequestsWithoutReplyStillRun) {
+    Provider provider(Method_call_processing_mode::kEventSingleThread);
     provider.port.start_offer();
     EXPECT_TRUE(transport->is_offered(info));
     EXPECT_EQ(transport->deliver_request(info, 0, {1})->wait().value_or(Reply{}).return_code, 0xFF);
     provider.dispatcher.start();
     EXPECT_EQ(transport->deliver_request(info, 7, {1})->wait().value_or(Reply{}).return_code, 0x82);
     EXPECT_EQ(provider.calls.load(), 0);
-}
-
-TEST_F(WithFakeTransport, SequentialRequestsWithoutReplyFunctionStillRun) {
-    Provider provider(Method_call_processing_mode::kEventSingleThread);
-    provider.offer();
     transport->deliver_request(info, 0, {1}, false);
     provider.dispatcher.stop();
     EXPECT_EQ(provider.calls.load(), 1);
@@ -225,15 +98,16 @@ TEST_F(WithFakeTransport, SequentialRequestsWithoutReplyFunctionStillRun) {
 
 TEST_F(WithFakeTransport, MethodCallIdsWrapFromFFFFToOne) {
     transport->add_remote_instance(info);
-    auto rport = find_and_connect();
-    ASSERT_NE(rport, nullptr);
-    EXPECT_EQ(rport->call_method(0, bytes({}), nullptr)->method_call_id(), 1);
-    for (std::uint32_t i = 1; i < 0xFFFF; ++i) rport->call_method(0, bytes({}), nullptr);
-    EXPECT_EQ(rport->call_method(0, bytes({}), nullptr)->method_call_id(), 1);
+    auto handles = Component_singleton::get_service_finder()->find_service(info.service_id(), info.instance_id());
+    ASSERT_EQ(handles.size(), 1u);
+    cpp_binding::proxy::Rport rport(handles.front(), description);
+    EXPECT_EQ(rport.call_method(0, bytes({}), nullptr)->method_call_id(), 1);
+    for (std::uint32_t i = 1; i < 0xFFFF; ++i) rport.call_method(0, bytes({}), nullptr);
+    EXPECT_EQ(rport.call_method(0, bytes({}), nullptr)->method_call_id(), 1);
 }
 
 TEST(FieldHandler, OfferChecksNameTheFieldWithoutValue) {
-    cpp_binding::skeleton::Field_handler fields;
+    Field_handler fields;
     EXPECT_NO_THROW(fields.run_offer_cond_checks());
     fields.add_field("Mode", [] { return false; });
     try {
@@ -248,8 +122,6 @@ TEST(Component, OnlyOneLivesAtATime) {
     EXPECT_THROW(Component_singleton::get_service_finder(), std::logic_error);
     Component_singleton first(false, "");
     EXPECT_THROW(Component_singleton(false, ""), std::logic_error);
-    EXPECT_EQ(Component_singleton::get_thread_pool_factory()->get_thread_pool(1)->num_threads(),
-              rk::com::runtime::provided_method_threads());
 }
 
 }  // namespace

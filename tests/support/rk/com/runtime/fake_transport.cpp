@@ -1,6 +1,16 @@
 #include "rk/com/runtime/fake_transport.h"
 
 namespace rk::com::runtime {
+namespace {
+
+using tq::com::runtime::Payload_buffer;
+using tq::com::runtime::Serialized_payload;
+
+Serialized_payload payload_of(Payload_buffer bytes) {
+    return Serialized_payload(Serialized_payload::someip, std::make_shared<Payload_buffer>(std::move(bytes)));
+}
+
+}  // namespace
 
 void Fake_transport::set_remote(const Service_info& service, bool available) {
     Availability_handler notify;
@@ -23,43 +33,27 @@ std::optional<Response_handler> Fake_transport::take_handler(std::size_t index) 
 
 bool Fake_transport::reply(std::size_t index, std::uint8_t return_code, Payload_buffer payload) {
     auto handler = take_handler(index);
-    if (!handler) return false;
-    if (*handler) {
-        (*handler)(return_code, Serialized_payload(Serialized_payload::someip,
-                                                   std::make_shared<Payload_buffer>(std::move(payload))));
-    }
-    return true;
+    if (handler && *handler) (*handler)(return_code, payload_of(std::move(payload)));
+    return handler.has_value();
 }
 
 std::shared_ptr<const Fake_transport::Reply_slot> Fake_transport::deliver_request(
     const Service_info& service, std::uint16_t method_id, Payload_buffer payload, bool expect_reply,
     std::uint16_t method_call_id) {
     auto slot = std::make_shared<Reply_slot>();
-    std::shared_ptr<Request_handler> provider;
-    {
-        Lock lock(mutex_);
-        auto found = offered_.find(service);
-        if (found != offered_.end()) provider = found->second;
-    }
     Reply_function reply;
     if (expect_reply) {
         reply = [slot](std::uint8_t code, Serialized_payload answer) {
-            {
-                Lock lock(slot->mutex_);
-                if (slot->reply_) return;
-                slot->reply_ = Reply{code, answer.payload()};
-            }
-            slot->changed_.notify_all();
+            std::call_once(slot->once_, [&] { slot->promise_.set_value(Reply{code, answer.payload()}); });
         };
     }
-    if (!provider) {
-        if (reply) reply(return_code::not_available, Serialized_payload());
-        return slot;
+    std::shared_ptr<Request_handler> provider;
+    {
+        Lock lock(mutex_);
+        if (offered_.count(service) != 0) provider = offered_[service];
     }
-    provider->on_request(method_id, method_call_id,
-                         Serialized_payload(Serialized_payload::someip,
-                                            std::make_shared<Payload_buffer>(std::move(payload))),
-                         std::move(reply));
+    if (provider) provider->on_request(method_id, method_call_id, payload_of(std::move(payload)), std::move(reply));
+    if (!provider && reply) reply(return_code::not_available, Serialized_payload());
     return slot;
 }
 

@@ -1,19 +1,16 @@
 // Test double of the transport: plays the remote side of required ports and
-// the remote clients of provided ports.
-//
-// - Requests sent through an Rport are recorded; the test answers any of them
-//   with any return code, from any thread, and the response handler runs in
-//   the answering thread.
-// - Instances added with add_remote_instance are found and available.
-// - deliver_request hands a request to a service offered in this process and
-//   collects its reply.
-// - Events sent by provided ports are recorded.
+// the remote clients of provided ports. Requests sent through an Rport are
+// recorded, and the test answers any of them from any thread (the response
+// handler runs in the answering thread); instances added with
+// add_remote_instance are found and available; deliver_request hands a
+// request to a service offered in this process and collects its reply;
+// events sent by provided ports are recorded.
 #pragma once
 
 #include "rk/com/runtime/transport.h"
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -30,7 +27,6 @@ public:
     struct Request {
         Service_info service;
         std::uint16_t method_id;
-        std::uint16_t method_call_id;
         Payload_buffer payload;
     };
     struct Sent_event {
@@ -42,44 +38,34 @@ public:
         std::uint8_t return_code;
         Payload_buffer payload;
     };
-    // Collects the reply of one delivered request.
+    // The reply of one delivered request; the first answer counts.
     class Reply_slot {
     public:
         // The reply, or nothing when none came within the time-out.
         std::optional<Reply> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait_for(lock, timeout, [this] { return reply_.has_value(); });
-            return reply_;
+            if (reply_.wait_for(timeout) != std::future_status::ready) return std::nullopt;
+            return reply_.get();
         }
-        bool answered() const {
-            Lock lock(mutex_);
-            return reply_.has_value();
-        }
+        bool answered() const { return wait(std::chrono::milliseconds(0)).has_value(); }
 
     private:
         friend class Fake_transport;
-        mutable std::mutex mutex_;
-        mutable std::condition_variable changed_;
-        std::optional<Reply> reply_;
+        std::promise<Reply> promise_;
+        std::once_flag once_;
+        std::shared_future<Reply> reply_ = promise_.get_future().share();
     };
 
     void add_remote_instance(const Service_info& service) { set_remote(service, true); }
     void remove_remote_instance(const Service_info& service) { set_remote(service, false); }
-
     std::vector<Request> requests() const {
         Lock lock(mutex_);
         return requests_;
-    }
-    bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
     }
     // Answers request number index (0 = first); false when there is no such
     // request or it was answered already.
     bool reply(std::size_t index, std::uint8_t return_code, Payload_buffer payload = {});
     // Forgets the response handler of a request without calling it.
     bool drop(std::size_t index) { return take_handler(index).has_value(); }
-
     bool is_offered(const Service_info& service) const {
         Lock lock(mutex_);
         return offered_.count(service) != 0;
@@ -88,7 +74,6 @@ public:
     std::shared_ptr<const Reply_slot> deliver_request(const Service_info& service, std::uint16_t method_id,
                                                       Payload_buffer payload, bool expect_reply = true,
                                                       std::uint16_t method_call_id = 1);
-
     std::vector<Sent_event> events() const {
         Lock lock(mutex_);
         return events_;
@@ -106,25 +91,18 @@ public:
     void stop_offer(const Service_info& service) override;
     std::vector<Service_info> find(const tq::com::runtime::Service_id& service,
                                    const tq::com::runtime::Instance_id& instance) override {
-        Lock lock(mutex_);
-        std::vector<Service_info> found;
-        for (const auto& info : remote_) {
-            if (info.service_id() == service && info.instance_id() == instance) found.push_back(info);
-        }
-        return found;
+        const Service_info wanted{service, instance};
+        return is_available(wanted) ? std::vector<Service_info>{wanted} : std::vector<Service_info>{};
     }
     bool is_available(const Service_info& service) override {
         Lock lock(mutex_);
         return remote_.count(service) != 0;
     }
-    void send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t method_call_id,
+    void send_request(const Service_info& service, std::uint16_t method_id, std::uint16_t,
                       Serialized_payload request, Response_handler handler) override {
-        {
-            Lock lock(mutex_);
-            requests_.push_back(Request{service, method_id, method_call_id, request.payload()});
-            handlers_.emplace_back(std::move(handler));
-        }
-        changed_.notify_all();
+        Lock lock(mutex_);
+        requests_.push_back(Request{service, method_id, request.payload()});
+        handlers_.emplace_back(std::move(handler));
     }
     void send_event(const Service_info& service, std::uint16_t event_id,
                     const std::vector<Serialized_payload>& payloads) override {
@@ -140,7 +118,6 @@ private:
     std::optional<Response_handler> take_handler(std::size_t index);
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     Availability_handler availability_;
     std::set<Service_info> remote_;
     std::map<Service_info, std::shared_ptr<Request_handler>> offered_;
