@@ -43,18 +43,6 @@ constexpr int reads_per_client = 2000;
 const char* const did_interface = "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets";
 const Service_info did{Service_id(did_interface), Instance_id("1")};
 
-int udp_socket(std::uint16_t* port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    if (port != nullptr) *port = ntohs(address.sin_port);
-    return fd;
-}
-
 // Server and client are two processes' transports, each on its own address,
 // finding each other through discovery on a port of this run's own.
 someip::Deployment deployment(const std::string& unicast) {
@@ -183,7 +171,7 @@ void BM_someip_read_pooled(benchmark::State& state) { someip_read(state, true); 
 void BM_raw_udp_echo(benchmark::State& state) {
     const int clients = static_cast<int>(state.range(0));
     std::uint16_t echo_port = 0;
-    const int echo = udp_socket(&echo_port);
+    const int echo = test_support::loopback_udp_socket(&echo_port);
     std::atomic<bool> stop{false};
     std::thread echo_thread([&] {
         std::uint8_t buffer[2048];
@@ -198,7 +186,7 @@ void BM_raw_udp_echo(benchmark::State& state) {
         }
     });
     std::vector<int> sockets;
-    for (int c = 0; c < clients; ++c) sockets.push_back(udp_socket(nullptr));
+    for (int c = 0; c < clients; ++c) sockets.push_back(test_support::loopback_udp_socket(nullptr));
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -1,5 +1,5 @@
-// Service discovery on a port and multicast group of this test run's own, so
-// that transports in tests and benchmarks run beside anything else.
+// Loopback sockets, and service discovery on a port and multicast group of
+// this run's own, so that the benchmark's transports run beside anything else.
 #pragma once
 
 #include "rk/com/runtime/someip/deployment.h"
@@ -13,8 +13,8 @@
 
 namespace test_support {
 
-// A UDP port of loopback that was free a moment ago.
-inline std::uint16_t free_udp_port() {
+// A UDP socket bound to a loopback port the system chose, given in *port.
+inline int loopback_udp_socket(std::uint16_t* port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -22,8 +22,15 @@ inline std::uint16_t free_udp_port() {
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t size = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    if (port != nullptr) *port = ntohs(address.sin_port);
+    return fd;
+}
+
+// A UDP port of loopback that was free a moment ago.
+inline std::uint16_t free_udp_port() {
+    std::uint16_t port = 0;
+    ::close(loopback_udp_socket(&port));
+    return port;
 }
 
 // The same port for every call in one process; the group is 239.<first>.<pid>.
