@@ -7,39 +7,11 @@
 #include <atomic>
 #include <future>
 #include <memory>
-#include <thread>
 
 namespace {
 
 using rk::com::static_thread_pool;
 using wardex::test::Gate;
-using wardex::test::wait_until;
-
-TEST(ThreadPool, RunsTasksOnItsOwnWorkerAndCountsThemUntilTheyEnd) {
-    static_thread_pool pool(1);
-    Gate gate;
-    std::promise<std::pair<std::thread::id, bool>> where;
-    ASSERT_TRUE(pool.post([&] {
-        where.set_value({std::this_thread::get_id(), pool.running_in_this_thread()});
-        gate.wait();
-    }));
-    pool.post([] {});
-    const auto [thread, inside] = where.get_future().get();
-    EXPECT_NE(thread, std::this_thread::get_id());
-    EXPECT_TRUE(inside);
-    EXPECT_FALSE(pool.running_in_this_thread());
-    EXPECT_EQ(pool.outstanding_work(), 2u) << "the running task and the queued one";
-    gate.open();
-    EXPECT_TRUE(wait_until([&] { return pool.outstanding_work() == 0; }));
-}
-
-TEST(ThreadPool, StoppedPoolRefusesTasksAndCountsNothing) {
-    static_thread_pool pool(1);
-    pool.stop();
-    EXPECT_TRUE(pool.stopped());
-    EXPECT_FALSE(pool.post([] {}));
-    EXPECT_EQ(pool.outstanding_work(), 0u);
-}
 
 TEST(ThreadPool, DestructionRunsTheQueuedTasksBeforeJoining) {
     std::atomic<int> ran{0};
