@@ -1,14 +1,8 @@
-"""What the process tests share: the real wardex and `adaptive-sim platform`
-as children, their output line by line, and the sysroot they run in.
-
-wardex runs with DLT_LOCAL_PRINT_MODE=FORCE_ON, so libdlt prints each message
-on its stdout as
-  <date> <time> <timestamp> <counter> <ecu> <app> <context> log <level> V <n> [<arguments>]
-and `adaptive-sim platform` prints one line per event it receives.
-WARDEX_BIN_DIR and WARDEX_SYSROOT name the build's executables and sysroot,
-WARDEX_SHIPPED_DEPLOYMENT the SOME/IP deployment, installed in the sysroot
-with ports of the system's choice and a discovery port and group of this
-run's own.
+"""What the process tests share: wardex (libdlt printing each message as
+"<date> <time> <stamp> <n> <ecu> <app> <context> log <level> V <n> [<text>]")
+and `adaptive-sim platform` (a line per event) as children, in the sysroot
+of WARDEX_SYSROOT, with the executables of WARDEX_BIN_DIR and the deployment
+WARDEX_SHIPPED_DEPLOYMENT on private ports and a discovery group of their own.
 """
 import json
 import os
@@ -43,27 +37,23 @@ def free_udp_port():
     return port
 
 
-def edit_deployment(change):
-    with open(DEPLOYMENT) as file:
-        deployment = json.load(file)
-    change(deployment)
-    with open(DEPLOYMENT, "w") as file:
-        json.dump(deployment, file)
-    return deployment
-
-
 def install_deployment():
     os.makedirs(os.path.dirname(DEPLOYMENT), exist_ok=True)
-    with open(os.environ["WARDEX_SHIPPED_DEPLOYMENT"]) as shipped, open(DEPLOYMENT, "w") as installed:
-        installed.write(shipped.read())
+    with open(os.environ["WARDEX_SHIPPED_DEPLOYMENT"]) as shipped:
+        deployment = json.load(shipped)
+    deployment["service_discovery"].update(port=free_udp_port(), multicast="239.80.%d.%d" % (
+        (os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF))
+    for service in deployment["services"]:
+        for instance in service["instances"]:
+            instance["port"] = 0
+    with open(DEPLOYMENT, "w") as file:
+        json.dump(deployment, file)
 
-    def private(deployment):
-        deployment["service_discovery"]["port"] = free_udp_port()
-        deployment["service_discovery"]["multicast"] = "239.80.%d.%d" % ((os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF)
-        for service in deployment["services"]:
-            for instance in service["instances"]:
-                instance["port"] = 0
-    edit_deployment(private)
+
+def remove(*paths):
+    for path in paths:
+        if os.path.exists(path):
+            os.unlink(path)
 
 
 def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit=("RestartApplication",)):
@@ -187,15 +177,11 @@ class Platform(Child):
 
     def __init__(self, only=None):
         sockets = {"phm": ("phm.sock",), "exec": ("exec.sock",), None: ("phm.sock", "exec.sock")}[only]
-        for name in sockets:  # left by a platform that was killed, they would look ready
-            if os.path.exists(os.path.join(RUN_DIR, name)):
-                os.unlink(os.path.join(RUN_DIR, name))
+        remove(*(os.path.join(RUN_DIR, name) for name in sockets))  # a killed platform's would look ready
         super().__init__([SIM, "platform"] + (["--only", only] if only else []))
-        deadline = time.monotonic() + TIMEOUT
-        while not all(self._accepts(name) for name in sockets):
-            if time.monotonic() > deadline or self.process.poll() is not None:
-                raise AssertionError("the simulated platform did not start")
-            time.sleep(0.01)
+        wait(lambda: self.process.poll() is not None or all(self._accepts(name) for name in sockets),
+             "the simulated platform's sockets")
+        assert self.process.poll() is None, "the simulated platform ended"
 
     @staticmethod
     def _accepts(name):
@@ -207,17 +193,13 @@ class ProcessCase(unittest.TestCase):
     """Clean sysroot files before, children killed after each test."""
 
     def setUp(self):
-        os.makedirs(RUN_DIR, exist_ok=True)
         folder = os.path.dirname(CONFIG_BASE)
+        os.makedirs(RUN_DIR, exist_ok=True)
         os.makedirs(folder, exist_ok=True)
-        for name in os.listdir(folder):
-            if name.startswith("Wardex_InitialData"):
-                os.unlink(os.path.join(folder, name))
-        # Also the sockets of a daemon killed by an earlier test: EM or PHM
-        # left out of a test must be absent, not unresponsive.
-        for name in ("hostname", "phm.sock", "exec.sock"):
-            if os.path.exists(os.path.join(RUN_DIR, name)):
-                os.unlink(os.path.join(RUN_DIR, name))
+        # Left by an earlier test: its configuration, and the sockets of a daemon
+        # it killed (EM or PHM left out of a test must be absent, not unresponsive).
+        remove(*(os.path.join(folder, name) for name in os.listdir(folder) if name.startswith("Wardex_InitialData")))
+        remove(*(os.path.join(RUN_DIR, name) for name in ("hostname", "phm.sock", "exec.sock")))
         install_deployment()
         self.children = []
         self.addCleanup(os.unlink, DEPLOYMENT)
@@ -258,13 +240,9 @@ class ProcessCase(unittest.TestCase):
 def main(cases):
     """Runs the named cases (argv) of the given classes, or all of them."""
     if not os.path.isfile(WARDEX) or not SYSROOT:
-        print("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
-        sys.exit(2)
-    loader = unittest.defaultTestLoader
-    if sys.argv[1:]:
-        suite = unittest.TestSuite(next(c for c in cases if hasattr(c, "test_" + name))("test_" + name)
-                                   for name in sys.argv[1:])
-    else:
-        suite = unittest.TestSuite(loader.loadTestsFromTestCase(c) for c in cases)
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+        sys.exit("WARDEX_BIN_DIR and WARDEX_SYSROOT must name a build with a sysroot")
+    names = ["test_" + name for name in sys.argv[1:]]
+    suite = unittest.TestSuite(case(name) for case in cases
+                               for name in names or unittest.defaultTestLoader.getTestCaseNames(case)
+                               if hasattr(case, name))
+    sys.exit(0 if unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite).wasSuccessful() else 1)

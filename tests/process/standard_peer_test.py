@@ -1,21 +1,14 @@
 #!/usr/bin/python3
-"""A standard SOME/IP-SD peer, played with scapy, meets the real wardex.
-
-The peer is a separate ECU on 127.0.0.3 that sends and receives discovery
-only on its own port 30490, as standard stacks do, while `adaptive-sim
-platform` runs its SOME/IP side on 127.0.0.2. It finds the DTC monitor,
-subscribes to its verdicts, gets kFailed, "reboots" (session 1 with the
-reboot flag) and from then on gets nothing on its old subscription; after
-wardex restarts, wardex's first discovery message carries the reboot flag
-and session 1. Every discovery datagram of wardex's address that the peer
-sees leaves from port 30490.
+"""A standard SOME/IP-SD peer, played with scapy on 127.0.0.3 with only the
+standard port 30490 and group, meets the real wardex: find, subscribe,
+notification, the peer's and wardex's reboots, and abuse of discovery.
 """
+import json
 import os
 import socket
 import struct
 import threading
 import time
-import unittest
 
 import harness as process
 
@@ -120,7 +113,11 @@ class StandardPeer(process.ProcessCase):
     def setUp(self):
         super().setUp()
         # The standard discovery port and group: the peer knows no other.
-        process.edit_deployment(lambda d: d["service_discovery"].update(port=SD_PORT, multicast=GROUP))
+        with open(process.DEPLOYMENT) as file:
+            deployment = json.load(file)
+        deployment["service_discovery"].update(port=SD_PORT, multicast=GROUP)
+        with open(process.DEPLOYMENT, "w") as file:
+            json.dump(deployment, file)
         self.peer = Peer()
 
     def tearDown(self):

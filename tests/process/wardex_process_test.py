@@ -9,11 +9,10 @@ import os
 import signal
 import socket
 import subprocess
-import time
 
 from scapy.contrib.automotive.someip import SD, SOMEIP
 
-from harness import (CHECKPOINT, CONFIG_BASE, DEPLOYMENT, RUN_DIR, SIM, TIMEOUT, Child, Platform, ProcessCase,
+from harness import (CHECKPOINT, CONFIG_BASE, DEPLOYMENT, SIM, TIMEOUT, Child, Platform, ProcessCase,
                      Wardex, application, main)
 
 DID_OFFERED = ('{"1_incident":{"1_id":"Offer_service","2_service_id":{"1_id":"Service_id","string":'
@@ -73,13 +72,9 @@ class WardexProcess(ProcessCase):
         for signums in cases:
             wardex = self.child(Wardex())
             self.supervising(wardex)
-            sent = time.monotonic()
             for signum in signums:
                 wardex.process.send_signal(signum)
-            code = wardex.process.wait(timeout=TIMEOUT)
-            print("%s: exit code %d after %.3f s" % ("+".join(signal.Signals(s).name for s in signums), code,
-                                                     time.monotonic() - sent))
-            self.assertEqual(code, 0)
+            self.assertEqual(wardex.process.wait(timeout=TIMEOUT), 0)
             texts = wardex.texts()
             self.assertIn(("info", "Stopping Callback Client. Terminating."), texts)
             reports = [texts.index(("warn", "received signal:  %d" % signum)) for signum in signums]
@@ -144,7 +139,6 @@ class WardexProcess(ProcessCase):
         self.inject("App1_CB")
         wardex.wait_for_message("info", "Wardex Callback is called for the application ' App1 ' number of "
                                         "already reported errors:  0", start=healed)
-        self.assertEqual(platform.count("exec restart App1"), 0)
         self.assertEqual(wardex.stop(), 0)
 
     def test_DtcVerdictsReachTheDiagnosticEventManager(self):
@@ -210,95 +204,5 @@ def stop_offers(group):
                 found += [(e.srv_id, e.inst_id) for e in message[SD].entry_array if e.type == 0x01 and e.ttl == 0]
 
 
-class WardexUnderFaults(ProcessCase):
-    """The platform misbehaves; wardex carries on and still ends cleanly."""
-
-    def test_PhmRestartedWhileFailuresArriveResumesCallbacksAndCheckpoints(self):
-        self.install_apps(application("App1", "App1_CB", allowed=1, errors=()))
-        phm, em, wardex = self.child(Platform("phm")), self.child(Platform("exec")), self.child(Wardex())
-        self.supervising(wardex)
-        phm.index_of("phm subscribe App1_CB")
-        phm.index_of(CHECKPOINT)
-        # Given failures on their way, when PHM dies without closing anything
-        # in order and comes back,
-        load = subprocess.Popen([SIM, "phm-load", "App1_CB", "--rate", "200", "--seconds", "20"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(load.kill)
-        em.index_of("exec restart App1")
-        phm.process.kill()
-        phm.process.wait(TIMEOUT)
-        load.wait(TIMEOUT)
-        wardex.wait_for_message("warn", "Connection to PHM lost; reconnecting")
-        phm = self.child(Platform("phm"))
-        # then wardex subscribes again, its checkpoints resume and the next
-        # failure is reacted to.
-        phm.index_of("phm subscribe App1_CB")
-        phm.index_of(CHECKPOINT)
-        before = em.count("exec restart App1")
-        self.inject("App1_CB", count=3)
-        self.wait_for_count(em, "exec restart App1", before + 3)
-        self.assertEqual(wardex.stop(), 0)
-        texts = " ".join(text for _, text in wardex.texts())
-        self.assertNotIn("Unexpected", texts)
-        self.assertNotIn("Unknown exception", texts)
-
-    def test_AbsentEmIsLoggedAsASystemErrorAndSupervisionGoesOn(self):
-        self.install_apps(application("App1", "App1_CB", allowed=5, errors=("RestartApplication", "DLT")))
-        phm, wardex = self.child(Platform("phm")), self.child(Wardex())
-        self.supervising(wardex)
-        phm.index_of("phm subscribe App1_CB")
-        unreachable = ("Unexpected system_error during Recovery Action in Wardex monitor of the Wardex:  "
-                       "connect to %s/exec.sock: No such file or directory" % RUN_DIR)
-        self.inject("App1_CB")
-        first, _ = wardex.wait_for_message("error", unreachable)
-        # The failed restart drops the rest of its list, but the next failure
-        # is counted and reacted to again.
-        self.inject("App1_CB")
-        second, _ = wardex.wait_for_message("error", unreachable, start=first + 1)
-        # EM comes up: the next restart reaches it and the rest of the list runs.
-        em = self.child(Platform("exec"))
-        self.inject("App1_CB")
-        em.index_of("exec restart App1")
-        wardex.wait_for_message("error", "ERROR: App1 not working properly for  3 times (Max allowed for this "
-                                         "App:  5 ).", start=second)
-        self.assertEqual(len([m for m in wardex.messages() if m[3].startswith("ERROR: App1")]), 1)
-        self.assertEqual(wardex.stop(), 0)
-
-    def test_NoDltDaemonDoesNotDelayTheExit(self):
-        self.install_apps(application("App1", "App1_CB", allowed=1, errors=()))
-        platform = self.child(Platform())
-        # Nothing printed locally and no daemon: every message stays in
-        # libdlt's buffer until exit.
-        wardex = self.child(Wardex(print_mode="FORCE_OFF"))
-        platform.index_of("phm subscribe App1_CB")
-        self.inject("App1_CB", count=2000)
-        self.wait_for_count(platform, "exec restart App1", 2000)
-        sent = time.monotonic()
-        self.assertEqual(wardex.stop(), 0)
-        took = time.monotonic() - sent
-        print("exit %.3f s after SIGTERM with 6000 messages buffered and no DLT daemon" % took)
-        self.assertLess(took, 5.0)
-        platform.index_of("exec state Wardex kShuttingdown")
-
-    def test_TenThousandApplicationsAreSupervised(self):
-        count = 10000
-        apps = [application("App%05d" % i, "App%05d_CB" % i, allowed=1, errors=(), healing=10) for i in range(count)]
-        self.install({"DIDs": [{"Apps": apps[:count // 2]}, {"Apps": apps[count // 2:]}]})
-        platform = self.child(Platform())
-        started = time.monotonic()
-        wardex = self.child(Wardex())
-        _, supervising = wardex.wait_for_message("debug", "Listening for Callbacks...", timeout=120)
-        platform.index_of("phm subscribe App%05d_CB" % (count - 1))
-        subscribed = time.monotonic()
-        self.assertEqual(sum(1 for _, l in platform.output.snapshot() if l.startswith("phm subscribe ")), count)
-        self.inject("App%05d_CB" % (count - 1))
-        self.inject("App00000_CB")
-        platform.index_of("exec restart App%05d" % (count - 1))
-        platform.index_of("exec restart App00000")
-        self.assertEqual(wardex.stop(), 0)
-        print("10000 applications: supervising %.2f s after the start, all names subscribed at %.2f s"
-              % (supervising - started, subscribed - started))
-
-
 if __name__ == "__main__":
-    main([WardexProcess, WardexUnderFaults])
+    main([WardexProcess])

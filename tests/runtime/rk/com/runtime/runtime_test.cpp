@@ -1,6 +1,5 @@
 #include "rk/com/cpp_binding/proxy/rport.h"
 #include "rk/com/cpp_binding/shared_payload.h"
-#include "rk/com/cpp_binding/skeleton/field_handler.h"
 #include "rk/com/cpp_binding/skeleton/method_dispatcher.h"
 #include "rk/com/cpp_binding/skeleton/method_processors.h"
 #include "rk/com/cpp_binding/skeleton/pport.h"
@@ -104,24 +103,6 @@ TEST_F(WithFakeTransport, MethodCallIdsWrapFromFFFFToOne) {
     EXPECT_EQ(rport.call_method(0, bytes({}), nullptr)->method_call_id(), 1);
     for (std::uint32_t i = 1; i < 0xFFFF; ++i) rport.call_method(0, bytes({}), nullptr);
     EXPECT_EQ(rport.call_method(0, bytes({}), nullptr)->method_call_id(), 1);
-}
-
-TEST(FieldHandler, OfferChecksNameTheFieldWithoutValue) {
-    Field_handler fields;
-    EXPECT_NO_THROW(fields.run_offer_cond_checks());
-    fields.add_field("Mode", [] { return false; });
-    try {
-        fields.run_offer_cond_checks();
-        FAIL() << "no exception";
-    } catch (const std::logic_error& error) {
-        EXPECT_STREQ(error.what(), "Field Mode has no initial value");
-    }
-}
-
-TEST(Component, OnlyOneLivesAtATime) {
-    EXPECT_THROW(Component_singleton::get_service_finder(), std::logic_error);
-    Component_singleton first(false, "");
-    EXPECT_THROW(Component_singleton(false, ""), std::logic_error);
 }
 
 }  // namespace
