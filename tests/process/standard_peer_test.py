@@ -118,6 +118,8 @@ class StandardPeer(process.ProcessCase):
         deployment["service_discovery"].update(port=SD_PORT, multicast=GROUP)
         with open(process.DEPLOYMENT, "w") as file:
             json.dump(deployment, file)
+        # One application whose failures are DTC verdicts.
+        self.install_apps(process.application("App1", "App1_CB", allowed=100, healing=60, errors=("DTC",)))
         self.peer = Peer()
 
     def tearDown(self):
@@ -125,8 +127,6 @@ class StandardPeer(process.ProcessCase):
         super().tearDown()
 
     def test_FindSubscribeNotifyRebootAndRestart(self):
-        self.install({"DIDs": [{"Apps": [process.application("App1", "App1_CB", allowed=100, healing=60,
-                                                              errors=("DTC",))]}]})
         platform, wardex = self.start()
         self.supervising(wardex)
 
@@ -188,10 +188,7 @@ class StandardPeer(process.ProcessCase):
             sources = {item[1] for item in self.peer.received}
         self.assertEqual(sources, {(WARDEX_ADDRESS, SD_PORT)})
 
-
     def test_SpoofedEndpointsStormsAndFindFloodsAreBounded(self):
-        self.install({"DIDs": [{"Apps": [process.application("App1", "App1_CB", allowed=100, healing=60,
-                                                              errors=("DTC",))]}]})
         platform, wardex = self.start()
         self.supervising(wardex)
 

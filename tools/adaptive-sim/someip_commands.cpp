@@ -5,6 +5,7 @@
 #include "adaptive-sim/event_output.h"
 #include "adaptive-sim/someip_client.h"
 
+#include "orbis/services/diag/d_0401/dataidentifier_numberofecuresets_common.h"
 #include "rk/com/someip/serialization/deserializer.h"
 #include "rk/com/someip/serialization/serializer.h"
 
@@ -35,21 +36,8 @@ namespace {
 const char* const kDataIdentifier = "orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets";
 const char* const kDiagnosticMonitor = "rk::dm::dem::DiagnosticMonitor";
 
-struct Read_output {
-    std::array<std::uint8_t, 1> count{};
-    std::vector<std::uint8_t> data;
-
-    template <typename F>
-    void visit_fields(F&& f) {
-        f(count);
-        f(data);
-    }
-    template <typename F>
-    void visit_fields(F&& f) const {
-        f(count);
-        f(data);
-    }
-};
+// A tester decodes the answer as the interface defines it.
+using Read_output = orbis::services::diag::d_0401::DataIdentifier_NumberOfECUResets::Read::Output;
 
 Bytes empty_meta_information() {
     auto bytes = std::make_shared<Bytes>();
