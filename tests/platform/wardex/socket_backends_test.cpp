@@ -28,6 +28,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace ara {
@@ -195,15 +196,12 @@ TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection
     EXPECT_EQ(plain(second.lines()[0]), "restart App2");
 }
 
-// Lines besides the answer (a late one, an unsolicited one, one without
-// identity, a malformed one) are dropped: the first of a wait is logged with
-// its reason, the others counted. Each row has a socket, so a limiter key, of
-// its own.
+// Lines besides the answer are dropped: the first of a wait is logged with
+// its reason, the others counted. Each row has a socket (a limiter key) of its own.
 TEST_F(ExecSocketBackend, LinesBesidesTheAnswerAreDroppedTheFirstLoggedTheOthersCounted) {
-    const std::vector<std::pair<std::string, std::string>> rows{{"answer 1 ok", "late answer"},
-                                                                {"answer 99 ok", "unsolicited answer"},
-                                                                {"ok", "answer without identity"},
-                                                                {"maybe", "unknown message"}};
+    const std::vector<std::pair<std::string, std::string>> rows{
+        {"answer 1 ok", "late answer"}, {"answer 99 ok", "unsolicited answer"},
+        {"ok", "answer without identity"}, {"maybe", "unknown message"}};
     std::vector<std::string> expected;
     for (const auto& [junk, reason] : rows) {
         const std::string path = path_ + std::to_string(expected.size());
@@ -212,42 +210,29 @@ TEST_F(ExecSocketBackend, LinesBesidesTheAnswerAreDroppedTheFirstLoggedTheOthers
         });
         auto client = exec::make_socket_execution_backend(path, "Wardex", 2s);
         client->restart_instance("App1");
-        EXPECT_EQ(error_of([&] { client->restart_instance("App1"); }), EPERM) << junk;
+        EXPECT_EQ(error_of([&] { client->restart_instance("App1"); }), EPERM) << junk;  // not the late "ok"
         ::unlink(path.c_str());
-        expected.push_back("Ignored line from EM: " + junk + " " + reason);
-        expected.push_back("Ignored 1 more line from EM while waiting for the answer to restart App1");
+        expected.insert(expected.end(), {"Ignored line from EM: " + junk + " " + reason,
+                                         "Ignored 1 more line from EM while waiting for the answer to restart App1"});
     }
     EXPECT_EQ(capture_.texts(), expected);
 }
 
-// An EM that streams lines instead of the answer: the request still ends at
-// its deadline, and the lines cost two log lines.
+// An EM that writes lines for ever instead of the answer: the request ends at its deadline.
 TEST_F(ExecSocketBackend, AnEmThatNeverStopsWritingCannotStretchTheDeadline) {
     const auto listening = io::listen_unix(path_);
     auto client = backend(300ms);
     auto request = std::async(std::launch::async, [&] { return error_of([&] { client->restart_instance("App1"); }); });
-    pollfd connecting{listening.get(), POLLIN, 0};
-    ASSERT_EQ(::poll(&connecting, 1, 10000), 1);
-    const auto em = io::accept_connection(listening.get());
-    std::uint64_t written = 0;
-    const std::string junk = [] { std::string lines; for (int i = 0; i < 100; ++i) lines += "junk\n"; return lines; }();
+    io::Fd em;
+    while (!em) em = io::accept_connection(listening.get());
     for (const auto cap = io::Clock::now() + 10s; request.wait_for(0s) != std::future_status::ready;) {
-        ASSERT_LT(io::Clock::now(), cap) << "still waiting after " << written << " lines";
-        try {
-            io::write_all(em.get(), junk);
-            written += 100;
-        } catch (const std::system_error&) {  // the client stopped reading: it gave up
-        }
+        ASSERT_LT(io::Clock::now(), cap) << "still waiting while EM writes";
+        ::send(em.get(), "junk\n", 5, MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     EXPECT_EQ(request.get(), ETIMEDOUT);
-    const auto texts = capture_.texts();
+    const auto texts = capture_.texts();  // the first line, then the count of the others
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Ignored line from EM: junk unknown message");
-    const std::string tail = " more lines from EM while waiting for the answer to restart App1";
-    ASSERT_EQ(texts[1].substr(texts[1].size() - tail.size()), tail);
-    const auto counted = std::stoull(texts[1].substr(std::string("Ignored ").size()));
-    EXPECT_GT(counted, 100u);
-    EXPECT_LT(counted, written);
+    EXPECT_GT(std::stoull(texts[1].substr(std::string("Ignored ").size())), 100u) << texts[1];
 }
 
 // Runs a failure source on a thread until the end of the scope.
@@ -289,7 +274,6 @@ TEST_F(PhmSocketBackend, AnnouncesEveryCallbackNameAndDeliversOnlyFailureLines) 
     daemon.send_to_all("ure Name with blanks\n");
     ASSERT_TRUE(wardex::test::wait_until([&] { return running.delivered().size() >= 2; }));
     EXPECT_EQ(running.delivered(), (std::vector<std::string>{"CB1", "Name with blanks"}));
-    // Within a second only the first line PHM caused is logged.
     EXPECT_EQ(capture_.texts(), (std::vector<std::string>{"Ignored line from PHM: bogus unknown message"}));
 }
 
