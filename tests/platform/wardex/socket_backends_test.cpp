@@ -205,8 +205,8 @@ TEST_F(ExecSocketBackend, LinesBesidesTheAnswerAreDroppedTheFirstLoggedTheOthers
     std::vector<std::string> expected;
     for (const auto& [junk, reason] : rows) {
         const std::string path = path_ + std::to_string(expected.size());
-        Fake_line_daemon daemon(path, [&junk = junk](const std::string& line) {
-            return request_of(line).id == 1 ? ok(line) : answer(line, "error 1 x").value().insert(0, junk + "\n" + junk + "\n");
+        Fake_line_daemon daemon(path, [&j = junk](const std::string& line) {
+            return request_of(line).id == 1 ? ok(line) : answer(line, "error 1 x")->insert(0, j + "\n" + j + "\n");
         });
         auto client = exec::make_socket_execution_backend(path, "Wardex", 2s);
         client->restart_instance("App1");
