@@ -216,7 +216,7 @@ class Faults(ProcessCase):
             connection.settimeout(0.5)
             while True:
                 try:
-                    connection.sendall(b"junk\n" * 1000)
+                    connection.sendall(b"junk\n" * 20000)
                 except socket.timeout:
                     pass
                 except OSError:
