@@ -231,9 +231,8 @@ TEST_F(ExecSocketBackend, AnEmThatNeverStopsWritingCannotStretchTheDeadline) {
         ::send(em.get(), junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     EXPECT_EQ(request.get(), ETIMEDOUT);
-    const auto texts = capture_.texts();  // the first line, then the count of the others
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_GT(std::stoull(texts[1].substr(std::string("Ignored ").size())), 100u) << texts[1];
+    ASSERT_EQ(capture_.texts().size(), 2u);  // the first line, then the count of the others
+    EXPECT_GT(std::stoull(capture_.texts()[1].substr(std::string("Ignored ").size())), 100u) << capture_.texts()[1];
 }
 
 // Runs a failure source on a thread until the end of the scope.
