@@ -4,7 +4,8 @@
 // some were left out is preceded by one that counts them:
 //   42 more warnings like "SOME/IP reply not sent" left out for 127.0.0.1:5000
 // A bounded number of (kind, peer) pairs is followed; beyond it the peers of
-// a kind share one count. Thread-safe.
+// a kind share one count, and the count of a peer that went quiet is handed
+// on to that shared one. Thread-safe.
 #pragma once
 
 #include "ara/log/logging.h"
@@ -38,15 +39,17 @@ class Limited_warnings {
     Admission admit(std::string_view kind, std::string_view peer, Clock::time_point now);
 
     // Logs a warning on logger when it is admitted: first the count of those
-    // left out, then the warning itself, written by write(LogStream&).
+    // left out, then the warning itself, written by write(LogStream&). True
+    // when it was logged.
     template <typename Write>
-    void warn(const ara::log::Logger& logger, std::string_view kind, std::string_view peer,
+    bool warn(const ara::log::Logger& logger, std::string_view kind, std::string_view peer,
               Write&& write, Clock::time_point now = Clock::now()) {
         const Admission admission = admit(kind, peer, now);
-        if (!admission) return;
+        if (!admission) return false;
         if (admission.left_out > 0) log_left_out(logger, kind, peer, admission.left_out);
         auto stream = logger.LogWarn();
         std::forward<Write>(write)(stream);
+        return true;
     }
 
   private:
@@ -54,6 +57,7 @@ class Limited_warnings {
         Clock::time_point last_logged{};
         std::uint64_t left_out{0};
     };
+    void sweep(Clock::time_point now);
     static void log_left_out(const ara::log::Logger& logger, std::string_view kind,
                              std::string_view peer, std::uint64_t count);
 
@@ -61,6 +65,7 @@ class Limited_warnings {
     const std::size_t max_keys_;
     std::mutex mutex_;
     std::unordered_map<std::string, Spell> spells_;
+    Clock::time_point last_sweep_{};
 };
 
 // The process's one limiter, shared by every place that logs such warnings.

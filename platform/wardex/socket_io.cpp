@@ -76,6 +76,13 @@ void throw_if_cancelled(const char* while_doing) {
 
 bool wait_for(int fd, short events, Deadline deadline) {
     for (;;) {
+        // Checked before polling: a peer that keeps the descriptor ready (it
+        // never stops writing, or reads a little at a time) must not stretch
+        // the wait of a caller that loops over it.
+        if (Clock::now() >= deadline) {
+            throw_if_cancelled("stopped while waiting");
+            return false;
+        }
         pollfd fds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
         const int ready = ::poll(fds, cancel_fd >= 0 ? 2 : 1, poll_timeout_ms(deadline));
         if (ready < 0) {
@@ -84,7 +91,6 @@ bool wait_for(int fd, short events, Deadline deadline) {
         }
         if (cancel_fd >= 0 && fds[1].revents != 0) fail(ECANCELED, "stopped while waiting");
         if (fds[0].revents != 0) return true;
-        if (Clock::now() >= deadline) return false;
     }
 }
 

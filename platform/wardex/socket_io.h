@@ -64,7 +64,9 @@ private:
 void throw_if_cancelled(const char* while_doing);
 
 // Waits until fd reports one of events (or an error or hang-up), until the
-// deadline; false at the deadline. Throws ECANCELED.
+// deadline; false once the deadline has passed, also when fd is ready then,
+// so that a loop over it ends at its deadline however busy the peer keeps
+// it. Throws ECANCELED.
 bool wait_for(int fd, short events, Deadline deadline);
 
 // Connects to the socket at path, waiting at most until the deadline while
@@ -130,8 +132,10 @@ public:
     std::optional<std::string> next_line();
 
     // The next line, waiting until the deadline and sending what waits
-    // meanwhile; nothing at the deadline. Throws ECONNRESET when the peer has
-    // closed, ECANCELED.
+    // meanwhile; nothing at the deadline. Lines already read are handed out
+    // after it, but nothing more is read, so a caller that reads line after
+    // line gets nothing at most one chunk after the deadline however many
+    // the peer sends. Throws ECONNRESET when the peer has closed, ECANCELED.
     std::optional<std::string> read_line(Deadline deadline);
     std::optional<std::string> read_line(std::chrono::milliseconds timeout) {
         return read_line(Clock::now() + timeout);

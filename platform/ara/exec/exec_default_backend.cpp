@@ -3,6 +3,7 @@
 #include "ara/exec/exec_backend.h"
 
 #include "ara/log/logging.h"
+#include "wardex/limited_warnings.h"
 #include "wardex/paths.h"
 #include "wardex/protocol.h"
 #include "wardex/socket_io.h"
@@ -128,7 +129,23 @@ private:
         }
     }
 
+    // Lines that are not the answer are dropped. The first of a wait is
+    // logged, the others are counted and the count logged when the wait
+    // ends, so that an EM streaming junk costs at most the deadline and two
+    // lines (fewer when that happens more than once a second).
     void await_answer_locked(std::uint32_t id, const std::string& what, wardex::io::Deadline deadline) {
+        std::uint64_t ignored = 0;
+        try {
+            await_answer_locked(id, what, deadline, ignored);
+        } catch (...) {
+            log_ignored(ignored, what);
+            throw;
+        }
+        log_ignored(ignored, what);
+    }
+
+    void await_answer_locked(std::uint32_t id, const std::string& what, wardex::io::Deadline deadline,
+                             std::uint64_t& ignored) {
         for (;;) {
             std::optional<std::string> line;
             try {
@@ -148,24 +165,37 @@ private:
             }
             std::string error;
             const auto answer = wardex::protocol::parse_exec_line(*line, error);
-            std::string ignored;
+            const char* reason = nullptr;
             if (!answer) {
-                ignored = error;
+                reason = error.c_str();
             } else if (answer->kind != Exec_message::Kind::kOk && answer->kind != Exec_message::Kind::kError) {
-                ignored = "not an answer";
+                reason = "not an answer";
             } else if (answer->id == 0) {
-                ignored = "answer without identity";
+                reason = "answer without identity";
             } else if (answer->id != id) {
-                ignored = answer->id < id ? "late answer" : "unsolicited answer";
+                reason = answer->id < id ? "late answer" : "unsolicited answer";
             }
-            if (!ignored.empty()) {
-                logger().LogWarn() << "Ignored line from EM:" << wardex::protocol::printable(*line) << ignored;
+            if (reason != nullptr) {
+                if (ignored++ == 0) {
+                    wardex::log::limited_warnings().warn(logger(), "Ignored line from EM", path_, [&](auto& stream) {
+                        stream << "Ignored line from EM:" << wardex::protocol::printable(*line) << reason;
+                    });
+                }
                 continue;
             }
             if (answer->kind == Exec_message::Kind::kOk) return;
             throw std::system_error(answer->number, std::generic_category(),
                                     "execution management refused " + what + ": " + answer->name);
         }
+    }
+
+    void log_ignored(std::uint64_t ignored, const std::string& what) const {
+        if (ignored < 2) return;
+        wardex::log::limited_warnings().warn(logger(), "Ignored more lines from EM", path_, [&](auto& stream) {
+            stream << "Ignored" << static_cast<unsigned long long>(ignored - 1)
+                   << (ignored == 2 ? "more line" : "more lines")
+                   << "from EM while waiting for the answer to" << what;
+        });
     }
 
     const std::string path_;

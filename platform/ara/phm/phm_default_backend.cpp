@@ -3,6 +3,7 @@
 #include "ara/phm/phm_backend.h"
 
 #include "ara/log/logging.h"
+#include "wardex/limited_warnings.h"
 #include "wardex/paths.h"
 #include "wardex/protocol.h"
 #include "wardex/socket_io.h"
@@ -10,7 +11,9 @@
 #include <cerrno>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -86,9 +89,11 @@ public:
                 while (auto line = connection->next_line()) handle_line(*line, deliver);
             }
             if (!open) {
-                logger().LogWarn() << "Connection to PHM lost; reconnecting";
+                // A PHM that closes every connection at once must not fill
+                // the log; "Connected to PHM" follows only a loss logged.
                 connection.reset();
-                announced_absence = true;
+                announced_absence = warn("Connection to PHM lost; reconnecting",
+                                         [](auto& stream) { stream << "Connection to PHM lost; reconnecting"; });
             }
         }
     }
@@ -117,8 +122,9 @@ private:
         } catch (const std::system_error& error) {
             if (error.code().value() == ECANCELED) throw;
             if (!announced_absence) {
-                logger().LogWarn() << "PHM is not reachable, waiting for it:" << error.what();
-                announced_absence = true;
+                announced_absence = warn("PHM is not reachable", [&](auto& stream) {
+                    stream << "PHM is not reachable, waiting for it:" << error.what();
+                });
             }
             return nullptr;
         }
@@ -167,13 +173,21 @@ private:
         wardex::io::throw_if_cancelled("PHM client stopped");
     }
 
-    static void handle_line(const std::string& line,
-                            const std::function<void(const std::string&)>& deliver) {
+    // Logs a warning PHM's input causes through the process's limiter, keyed
+    // by the socket; true when it was logged.
+    template <typename Write>
+    bool warn(std::string_view kind, Write&& write) const {
+        return wardex::log::limited_warnings().warn(logger(), kind, path_, std::forward<Write>(write));
+    }
+
+    void handle_line(const std::string& line, const std::function<void(const std::string&)>& deliver) const {
         std::string error;
         const auto message = wardex::protocol::parse_phm_line(line, error);
         if (!message || message->kind != Phm_message::Kind::kFailure) {
-            logger().LogWarn() << "Ignored line from PHM:" << wardex::protocol::printable(line)
-                               << (message ? std::string("unexpected message") : error);
+            warn("Ignored line from PHM", [&](auto& stream) {
+                stream << "Ignored line from PHM:" << wardex::protocol::printable(line)
+                       << (message ? std::string("unexpected message") : error);
+            });
             return;
         }
         deliver(message->name);

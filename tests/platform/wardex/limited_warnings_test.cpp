@@ -26,6 +26,10 @@ TEST(LimitedWarnings, OnePerKindAndPeerASecondThenTheCountOfThoseLeftOut) {
     EXPECT_TRUE(limiter.admit("reply", "d", t0 + 2500ms));
     EXPECT_TRUE(limiter.admit("reply", "e", t0 + 2600ms));
     EXPECT_FALSE(limiter.admit("reply", "f", t0 + 2600ms));
+    // A peer gone quiet leaves room, handing its count on to its kind's shared one.
+    Limited_warnings small(1s, 2);
+    EXPECT_TRUE(small.admit("reply", "a", t0) && small.admit("reply", "c", t0) && !small.admit("reply", "a", t0));
+    EXPECT_EQ(small.admit("reply", "b", t0 + 1s).left_out + 10 * small.admit("reply", "", t0 + 1s).left_out, 10u);
 }
 
 TEST(LimitedWarnings, WarnLogsTheCountBeforeTheNextWarning) {

@@ -24,9 +24,11 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace ara {
@@ -194,31 +196,43 @@ TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection
     EXPECT_EQ(plain(second.lines()[0]), "restart App2");
 }
 
-// Given a request EM answers only after its time-out, and lines nobody asked
-// for, each later answer still belongs to its own request.
-TEST_F(ExecSocketBackend, LateDuplicatedAndUnsolicitedAnswersAreLoggedAndDropped) {
-    std::string silent;
-    Fake_line_daemon daemon(path_, [&silent](const std::string& line) -> std::optional<std::string> {
-        if (plain(line) == "restart Silent") {
-            silent = line;
-            return std::nullopt;
-        }
-        // The late "ok" of the silent request, an unsolicited answer, a line
-        // without identity and a malformed one, then the refusal twice.
-        const std::string refusal = *answer(line, "error 1 not yours");
-        return *answer(silent, "ok") + "\nanswer 99 ok\nok\nmaybe\n" + refusal + "\n" + refusal;
-    });
-    Recovery_action_client client(backend(200ms));
-    EXPECT_EQ(error_of([&] { client.restart_instance("Silent"); }), ETIMEDOUT);
-    EXPECT_EQ(error_of([&] { client.restart_instance("App1"); }), EPERM);
-    EXPECT_EQ(error_of([&] { client.stop_instance("App1"); }), EPERM);
-    const std::vector<std::string> junk{"answer 1 ok late answer", "answer 99 ok unsolicited answer",
-                                        "ok answer without identity", "maybe unknown message"};
+// Lines besides the answer are dropped: the first of a wait is logged with
+// its reason, the others counted. Each row has a socket (a limiter key) of its own.
+TEST_F(ExecSocketBackend, LinesBesidesTheAnswerAreDroppedTheFirstLoggedTheOthersCounted) {
+    const std::vector<std::pair<std::string, std::string>> rows{
+        {"answer 1 ok", "late answer"}, {"answer 99 ok", "unsolicited answer"},
+        {"ok", "answer without identity"}, {"maybe", "unknown message"}};
     std::vector<std::string> expected;
-    for (const auto& text : junk) expected.push_back("Ignored line from EM: " + text);
-    expected.push_back("Ignored line from EM: answer 2 error 1 not yours late answer");
-    for (const auto& text : junk) expected.push_back("Ignored line from EM: " + text);
+    for (const auto& [junk, reason] : rows) {
+        const std::string path = path_ + std::to_string(expected.size());
+        Fake_line_daemon daemon(path, [&j = junk](const std::string& line) {
+            return request_of(line).id == 1 ? ok(line) : answer(line, "error 1 x")->insert(0, j + "\n" + j + "\n");
+        });
+        auto client = exec::make_socket_execution_backend(path, "Wardex", 2s);
+        client->restart_instance("App1");
+        EXPECT_EQ(error_of([&] { client->restart_instance("App1"); }), EPERM) << junk;  // not the late "ok"
+        ::unlink(path.c_str());
+        expected.insert(expected.end(), {"Ignored line from EM: " + junk + " " + reason,
+                                         "Ignored 1 more line from EM while waiting for the answer to restart App1"});
+    }
     EXPECT_EQ(capture_.texts(), expected);
+}
+
+// An EM that writes lines for ever instead of the answer: the request ends at its deadline.
+TEST_F(ExecSocketBackend, AnEmThatNeverStopsWritingCannotStretchTheDeadline) {
+    const auto listening = io::listen_unix(path_);
+    auto client = backend(300ms);
+    auto request = std::async(std::launch::async, [&] { return error_of([&] { client->restart_instance("App1"); }); });
+    io::Fd em;
+    while (!em) em = io::accept_connection(listening.get());
+    const std::string junk(65536, '\n');  // empty lines, faster than the client reads them
+    for (const auto cap = io::Clock::now() + 10s; request.wait_for(0s) != std::future_status::ready;) {
+        ASSERT_LT(io::Clock::now(), cap) << "still waiting while EM writes";
+        ::send(em.get(), junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    EXPECT_EQ(request.get(), ETIMEDOUT);
+    ASSERT_EQ(capture_.texts().size(), 2u);  // the first line, then the count of the others
+    EXPECT_GT(std::stoull(capture_.texts()[1].substr(std::string("Ignored ").size())), 100u) << capture_.texts()[1];
 }
 
 // Runs a failure source on a thread until the end of the scope.
@@ -260,9 +274,7 @@ TEST_F(PhmSocketBackend, AnnouncesEveryCallbackNameAndDeliversOnlyFailureLines) 
     daemon.send_to_all("ure Name with blanks\n");
     ASSERT_TRUE(wardex::test::wait_until([&] { return running.delivered().size() >= 2; }));
     EXPECT_EQ(running.delivered(), (std::vector<std::string>{"CB1", "Name with blanks"}));
-    EXPECT_EQ(capture_.texts(), (std::vector<std::string>{"Ignored line from PHM: bogus unknown message",
-                                                          "Ignored line from PHM: failure  missing or invalid name",
-                                                          "Ignored line from PHM: delivered 1 unexpected message"}));
+    EXPECT_EQ(capture_.texts(), (std::vector<std::string>{"Ignored line from PHM: bogus unknown message"}));
 }
 
 // Stop() ends Run also while it waits for an absent daemon, and is sticky; a
