@@ -51,7 +51,6 @@ void send_reply(const Udp_socket& endpoint, Address peer, const Header& header, 
     }
 }
 
-
 }  // namespace
 
 // A request's bytes as its handler holds them: its place in the intake is
@@ -167,21 +166,23 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
 
     const std::size_t size = header.payload_size();
     auto& intake = entry->intake;
+    bool full = false;
     {
         std::lock_guard<std::mutex> lock(intake->mutex);
-        if (intake->requests >= offer.max_queued_requests || size > offer.max_queued_bytes - intake->bytes) {
-            dropped_.fetch_add(1, std::memory_order_relaxed);
-            warn("SOME/IP request dropped", peer, [&](auto& stream) {
-                stream << "SOME/IP request from " + to_text(peer) + " to service " +
-                              std::to_string(header.service_id) +
-                              " dropped: the requests waiting there reached their bound (" +
-                              std::to_string(offer.max_queued_requests) + " requests, " +
-                              std::to_string(offer.max_queued_bytes) + " bytes)";
-            });
-            return;
+        full = intake->requests >= offer.max_queued_requests || size > offer.max_queued_bytes - intake->bytes;
+        if (!full) {
+            ++intake->requests;
+            intake->bytes += size;
         }
-        ++intake->requests;
-        intake->bytes += size;
+    }
+    if (full) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return warn("SOME/IP request dropped", peer, [&](auto& stream) {
+            stream << "SOME/IP request from " + to_text(peer) + " to service " + std::to_string(header.service_id) +
+                          " dropped: the requests waiting there reached their bound (" +
+                          std::to_string(offer.max_queued_requests) + " requests, " +
+                          std::to_string(offer.max_queued_bytes) + " bytes)";
+        });
     }
     const auto held = std::make_shared<Held_request>(bytes, intake, size);
 
