@@ -4,7 +4,9 @@ read, and a stopped DLT daemon. Failures keep being handled, each costing at
 most its time-out, and SIGTERM ends wardex with exit code 0 within 1 s.
 Usage: fault_test.py [<CaseName>...], with the environment of harness.py.
 """
+import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -13,9 +15,10 @@ import threading
 import time
 import unittest
 
-from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Platform, ProcessCase, Wardex,
-                     application, main, resident_kib, wait)
+from harness import (CHECKPOINT, DEPLOYMENT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform,
+                     ProcessCase, Wardex, application, free_udp_port, main, resident_kib, wait)
 
+FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib", "someip-flood")
 # How long SIGTERM may take to end wardex, whatever its peers do.
 EXIT_BUDGET = 3.0 if SANITIZED else 1.0
 
@@ -253,6 +256,31 @@ class Faults(ProcessCase):
         self.assert_ends_in_time(wardex)
         platform.index_of("exec state Wardex kShuttingdown")
 
+    def test_ReadFloodsKeepMemoryAndShutdownBounded(self):
+        with open(DEPLOYMENT) as file:
+            deployment = json.load(file)
+        port = deployment["services"][1]["instances"][0]["port"] = free_udp_port()
+        with open(DEPLOYMENT, "w") as file:
+            json.dump(deployment, file)
+        # Small Reads from 400 addresses, SIGTERM right after them; 65 KB Reads
+        # whose metaInfo map has 5,400 entries, SIGTERM while they arrive.
+        for reads, sources, during in (("small", 200, False), ("huge", 2, True)):
+            wardex = self.child(Wardex())
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+                wait(lambda: probe.sendto(bytes.fromhex("04010001000000080000000101010000"), ("127.0.0.1", port))
+                     and select.select([probe], [], [], 0.1)[0], "the data identifier's answer")
+            floods = [self.child(Child([FLOOD, "--reads", reads, "127.0.%d.1/%d" % (10 + n, sources), "127.0.0.1",
+                                        str(port), "5" if during else "3"])) for n in range(2)]
+            peak, end = 0, time.monotonic() + 3
+            while time.monotonic() < end:
+                peak = max(peak, resident_kib(wardex.process.pid))
+                time.sleep(0.05)
+            print("%s Reads: peak RSS %d kB" % (reads, peak))
+            for flood in floods if not during else ():
+                flood.process.wait()
+            self.assert_ends_in_time(wardex)
+            if not SANITIZED:
+                self.assertLess(peak, 32 * 1024)
 
 if __name__ == "__main__":
     main([Faults])

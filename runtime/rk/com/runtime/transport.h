@@ -16,7 +16,8 @@
 //     0x00 ok, 0x80 request failed in the provider, 0x01..0x3F an application
 //     error of the interface, 0x81 no reply in time, 0x82 rejected by the
 //     peer (unknown method, wrong version or message type), 0x86 sending
-//     failed locally, 0xFF instance not available.
+//     failed locally, 0x87 the request could not be decoded (malformed, or
+//     longer than the method's input can be), 0xFF instance not available.
 // - A Reply_function handed to a Request_handler may be called at most once;
 //   it may be empty for a request that expects no reply.
 // - send_event hands the payloads to every subscriber of the event.
@@ -39,6 +40,7 @@ constexpr std::uint8_t request_failed = 0x80;
 constexpr std::uint8_t timeout = 0x81;
 constexpr std::uint8_t rejected = 0x82;
 constexpr std::uint8_t send_failed = 0x86;
+constexpr std::uint8_t malformed_request = 0x87;
 constexpr std::uint8_t not_available = 0xFF;
 }  // namespace return_code
 

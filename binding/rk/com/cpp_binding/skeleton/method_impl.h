@@ -6,8 +6,9 @@
 // result (`M::expected_output_size`).
 //
 // Every request is answered exactly once when it has a reply function: with
-// the result (0), with an application error's code and data, or with 0x80
-// and no data when decoding, the handler or the result failed otherwise.
+// the result (0), with an application error's code and data, with 0x87 and
+// no data when it cannot be decoded, or with 0x80 and no data when the
+// handler or the result failed otherwise.
 // The cause of a 0x80 that stands for a broken service (a result failing
 // with anything but an application error, a handler throwing something that
 // is no standard exception) is also written as a warning, once per method and
@@ -24,6 +25,7 @@
 #include "rk/com/cpp_binding/to_string.h"
 #include "rk/com/log/trace.h"
 #include "rk/com/someip/serialization/deserializer.h"
+#include "rk/com/someip/serialization/max_size.h"
 #include "rk/com/someip/serialization/serializer.h"
 #include "tq/com/future.h"
 
@@ -82,11 +84,11 @@ struct Handler_holder {
     std::shared_ptr<Failure_causes> failure_causes = std::make_shared<Failure_causes>();
 };
 
-inline void reply_failed(const Reply_function& reply) {
+inline void reply_failed(const Reply_function& reply, std::uint8_t code = request_failed) {
     Method_impl_base::reply_method(
         reply,
         tq::com::runtime::Serialized_payload(tq::com::runtime::Serialized_payload::someip, get_shared_payload(0)),
-        request_failed);
+        code);
 }
 
 // The result step: runs where the handler's future completes. It owns copies
@@ -172,7 +174,7 @@ public:
                      const tq::com::runtime::Serialized_payload& request) {
                   method_call_handler(method_call_id, std::move(reply), request);
               },
-              dispatcher) {}
+              dispatcher, someip::serialization::max_serialized_args_size<Args...>()) {}
 
     ~Method_impl() override = default;
 
@@ -193,10 +195,19 @@ public:
                                                            method_detail::no_reply_function});
             return;
         }
+        std::tuple<Args...> args;
+        try {
+            std::apply([&deserializer](auto&... arg) { deserializer.deserialize_args(arg...); }, args);
+        } catch (const std::exception& error) {
+            rk::com::log::trace(
+                logger,
+                incidents::Method_call_request_process{port.service_info(), M::id, method_call_id},
+                std::string(error.what() != nullptr ? error.what() : ""));
+            method_detail::reply_failed(reply, runtime::return_code::malformed_request);
+            return;
+        }
         bool handed_over = false;
         try {
-            std::tuple<Args...> args;
-            std::apply([&deserializer](auto&... arg) { deserializer.deserialize_args(arg...); }, args);
             rk::com::log::trace(
                 logger,
                 incidents::Method_call_request_process{port.service_info(), M::id, method_call_id},

@@ -29,6 +29,7 @@ void Method_dispatcher::stop() {
         // every request handed over before this point is waited for below.
         std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->running = false;
+        ++shared_->epoch;
     }
     processor_->wait();
 }
@@ -72,6 +73,8 @@ void Method_dispatcher::dispatch(std::uint16_t method_id, std::uint16_t method_c
             refusal = runtime::return_code::rejected;
         } else {
             entry = found->second;
+            if (request.size() > entry->method->max_request_size())
+                refusal = runtime::return_code::malformed_request;
         }
     }
     if (refusal != runtime::return_code::ok) {
@@ -80,12 +83,15 @@ void Method_dispatcher::dispatch(std::uint16_t method_id, std::uint16_t method_c
         return;
     }
     // Handed over under the lock that stop() takes: see stop().
-    processor_->post([shared = shared_, entry = std::move(entry), method_call_id,
+    processor_->post([shared = shared_, entry = std::move(entry), method_call_id, epoch = shared_->epoch,
                       request = std::move(request), reply = std::move(reply)]() mutable {
         Method_impl_base* method = nullptr;
         const auto self = std::this_thread::get_id();
         {
             std::lock_guard<std::mutex> guard(shared->mutex);
+            // Stopped since it was queued: discarded unanswered, so that a
+            // withdrawal waits only for the requests already running.
+            if (epoch != shared->epoch) return;
             method = entry->method;
             if (method != nullptr) entry->running.push_back(self);
         }

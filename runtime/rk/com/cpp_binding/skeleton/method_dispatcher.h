@@ -1,10 +1,12 @@
 // Delivers the requests of a provided port to its methods through the method
 // processor it owns, between start() and stop().
 //
-// stop() returns only after every request already handed to the processor
-// has finished, so that no request reaches a service being torn down. A
+// stop() discards the requests handed to the processor that have not started
+// (they are never answered) and returns only after those already running
+// have finished, so that no request reaches a service being torn down. A
 // request that arrives while stopped is answered "not available" (0xFF); one
-// for an unknown method is answered "rejected" (0x82).
+// for an unknown method "rejected" (0x82); one longer than its method's
+// input can be "malformed" (0x87), before it is queued.
 #pragma once
 
 #include "rk/com/cpp_binding/skeleton/method_impl_base.h"
@@ -53,6 +55,8 @@ private:
         std::mutex mutex;
         std::condition_variable finished;
         bool running{false};
+        // Counts the stops: a task posted before the last one does not start.
+        std::uint64_t epoch{0};
         std::map<std::uint16_t, std::shared_ptr<Method_entry>> methods;
     };
 

@@ -5,8 +5,11 @@
 namespace rk::com::cpp_binding::skeleton {
 
 Method_impl_base::Method_impl_base(std::uint16_t method_id, Callback callback,
-                                   Method_dispatcher& dispatcher)
-    : method_id_(method_id), callback_(std::move(callback)), dispatcher_(dispatcher) {
+                                   Method_dispatcher& dispatcher, std::size_t max_request_size)
+    : method_id_(method_id),
+      callback_(std::move(callback)),
+      dispatcher_(dispatcher),
+      max_request_size_(max_request_size) {
     dispatcher_.register_method(*this);
 }
 

@@ -5,6 +5,7 @@
 
 #include "rk/com/runtime/transport.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -19,7 +20,10 @@ public:
     using Callback = std::function<void(std::uint16_t method_call_id, Reply_function reply,
                                         const tq::com::runtime::Serialized_payload& request)>;
 
-    Method_impl_base(std::uint16_t method_id, Callback callback, Method_dispatcher& dispatcher);
+    // A request longer than max_request_size bytes cannot be decoded and is
+    // refused before it is queued.
+    Method_impl_base(std::uint16_t method_id, Callback callback, Method_dispatcher& dispatcher,
+                     std::size_t max_request_size = static_cast<std::size_t>(-1));
     // Unregisters, waiting until no call of this method runs (unless called
     // from inside one).
     virtual ~Method_impl_base();
@@ -29,6 +33,7 @@ public:
     std::uint16_t method_id() const noexcept { return method_id_; }
     Method_dispatcher& method_dispatcher() const noexcept { return dispatcher_; }
     const Callback& callback() const noexcept { return callback_; }
+    std::size_t max_request_size() const noexcept { return max_request_size_; }
 
     // Sends one reply; nothing when the reply function is empty.
     static void reply_method(const Reply_function& reply, tq::com::runtime::Serialized_payload payload,
@@ -38,6 +43,7 @@ private:
     std::uint16_t method_id_;
     Callback callback_;
     Method_dispatcher& dispatcher_;
+    std::size_t max_request_size_;
 };
 
 }  // namespace rk::com::cpp_binding::skeleton

@@ -10,6 +10,7 @@
 #include <limits>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace rk::com::runtime::someip {
 
@@ -105,6 +106,10 @@ Service_deployment read_service(const Reader& r, const json& value, const std::s
         r.number(r.member(value, key + ".major_version", "major_version"), key + ".major_version", 0xFE));
     service.minor_version = static_cast<std::uint32_t>(
         r.number(r.member(value, key + ".minor_version", "minor_version"), key + ".minor_version", 0xFFFFFFFE));
+    for (auto [name, limit] : {std::pair{"max_queued_requests", &service.max_queued_requests},
+                               std::pair{"max_queued_bytes", &service.max_queued_bytes}}) {
+        if (value.contains(name)) *limit = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, 0xFFFFFFFF));
+    }
 
     const std::string instances_key = key + ".instances";
     const auto& instances = r.array(r.member(value, instances_key, "instances"), instances_key);

@@ -42,6 +42,10 @@ struct Service_deployment {
     // In the interface's order: the binding's method id n is methods[n].
     std::vector<Method_deployment> methods;
     std::vector<Event_deployment> events;
+    // Requests an offered instance has received and not yet started: at most
+    // this many, with at most this many payload bytes; others are dropped.
+    std::uint32_t max_queued_requests{64};
+    std::uint32_t max_queued_bytes{1024 * 1024};
 
     const Instance_deployment* find_instance(const std::string& instance) const;
     const Instance_deployment* find_instance(std::uint16_t instance_id) const;

@@ -1,11 +1,14 @@
 #include "rk/com/runtime/someip/request_router.h"
 
 #include "rk/com/runtime/runtime_logger.h"
+#include "wardex/limited_warnings.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace rk::com::runtime::someip {
 
@@ -29,15 +32,44 @@ int send_reply_datagram(const Udp_socket& endpoint, Address peer, Header header,
     return endpoint.send_to(bytes.data(), bytes.size(), peer) ? 0 : errno;
 }
 
+// Warnings a peer's requests cause, at most about one a second per kind and peer.
+template <typename Write>
+void warn(const char* kind, Address peer, Write&& write) {
+    wardex::log::limited_warnings().warn(runtime_logger(), kind, to_text(peer), std::forward<Write>(write));
+}
+
+void warn_not_sent(Address peer, int error) {
+    warn("SOME/IP reply not sent", peer, [&](auto& stream) {
+        stream << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
+    });
+}
+
 void send_reply(const Udp_socket& endpoint, Address peer, const Header& header, std::uint8_t type,
                 std::uint8_t code, const std::uint8_t* payload, std::size_t size) {
     if (const int error = send_reply_datagram(endpoint, peer, header, type, code, payload, size)) {
-        runtime_logger().LogWarn()
-            << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
+        warn_not_sent(peer, error);
     }
 }
 
 }  // namespace
+
+// A request's bytes as its handler holds them: its place in the intake is
+// given back when the last copy of its payload goes.
+struct Request_router::Held_request {
+    Held_request(std::shared_ptr<tq::com::runtime::Payload_buffer> b, std::shared_ptr<Intake> i,
+                 std::size_t s)
+        : bytes(std::move(b)), intake(std::move(i)), size(s) {}
+    ~Held_request() {
+        std::lock_guard<std::mutex> lock(intake->mutex);
+        --intake->requests;
+        intake->bytes -= size;
+    }
+    Held_request(const Held_request&) = delete;
+    Held_request& operator=(const Held_request&) = delete;
+    std::shared_ptr<tq::com::runtime::Payload_buffer> bytes;
+    std::shared_ptr<Intake> intake;
+    std::size_t size;
+};
 
 void Request_router::add(const Offer& offer) {
     auto entry = std::make_shared<Entry>();
@@ -80,14 +112,20 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
                                 const Message& message,
                                 const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes) {
     const Header& header = message.header;
-    const std::uint8_t base_type =
-        header.message_type & static_cast<std::uint8_t>(~message_type::tp_flag);
-    // Fire-and-forget requests, notifications, responses and errors are
-    // never answered with an error: two peers could otherwise keep
-    // answering each other's errors.
-    const bool answerable = base_type != message_type::request_no_return &&
-                            base_type != message_type::notification &&
-                            base_type != message_type::response && base_type != message_type::error;
+    // Only a REQUEST is answered with an error (a segmented one with
+    // E_WRONG_MESSAGE_TYPE: it is not served). Fire-and-forget requests,
+    // notifications, responses and errors never are (two peers could
+    // otherwise keep answering each other's errors), nor a request whose
+    // return code is not 0 or a message of a reserved type: an answer would
+    // only reflect it to whatever source it names.
+    const bool served = header.return_code == wire_code::ok &&
+                        (header.message_type == message_type::request ||
+                         header.message_type == message_type::request_no_return);
+    const bool answerable =
+        header.return_code == wire_code::ok &&
+        (header.message_type == message_type::request ||
+         header.message_type == (message_type::request | message_type::tp_flag));
+    if (!served && !answerable) return;
     auto refuse = [&](std::uint8_t code) {
         if (answerable) send_reply(*endpoint, peer, header, message_type::error, code, nullptr, 0);
     };
@@ -124,10 +162,29 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
     if (method == offer.method_ids.end()) return refuse(wire_code::unknown_method);
     if (header.interface_version != offer.major_version)
         return refuse(wire_code::wrong_interface_version);
-    if (header.message_type != message_type::request &&
-        header.message_type != message_type::request_no_return) {
-        return refuse(wire_code::wrong_message_type);
+    if (!served) return refuse(wire_code::wrong_message_type);
+
+    const std::size_t size = header.payload_size();
+    auto& intake = entry->intake;
+    bool full = false;
+    {
+        std::lock_guard<std::mutex> lock(intake->mutex);
+        full = intake->requests >= offer.max_queued_requests || size > offer.max_queued_bytes - intake->bytes;
+        if (!full) {
+            ++intake->requests;
+            intake->bytes += size;
+        }
     }
+    if (full) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return warn("SOME/IP request dropped", peer, [&](auto& stream) {
+            stream << "SOME/IP request from " + to_text(peer) + " to service " + std::to_string(header.service_id) +
+                          " dropped: the requests waiting there reached their bound (" +
+                          std::to_string(offer.max_queued_requests) + " requests, " +
+                          std::to_string(offer.max_queued_bytes) + " bytes)";
+        });
+    }
+    const auto held = std::make_shared<Held_request>(bytes, intake, size);
 
     Reply_function reply;
     if (header.message_type == message_type::request) {
@@ -140,21 +197,18 @@ void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Add
                 *endpoint, peer, header, wire.message_type, wire.return_code,
                 wire.with_payload ? view.data() : nullptr, wire.with_payload ? view.size() : 0);
             if (error == 0) return;
-            if (error != EMSGSIZE || !wire.with_payload) {
-                runtime_logger().LogWarn()
-                    << "SOME/IP reply to" << to_text(peer) << "not sent:" << std::strerror(error);
-                return;
-            }
+            if (error != EMSGSIZE || !wire.with_payload) return warn_not_sent(peer, error);
             // The caller learns that the request failed instead of waiting for its time-out.
-            runtime_logger().LogWarn()
-                << "SOME/IP reply to" << to_text(peer) << "too large for one datagram with"
-                << static_cast<std::uint64_t>(view.size()) << "bytes of payload; answered E_NOT_OK";
+            warn("SOME/IP reply too large", peer, [&](auto& stream) {
+                stream << "SOME/IP reply to" << to_text(peer) << "too large for one datagram with"
+                       << static_cast<std::uint64_t>(view.size()) << "bytes of payload; answered E_NOT_OK";
+            });
             send_reply(*endpoint, peer, header, message_type::error, wire_code::not_ok, nullptr, 0);
         };
     }
     Serialized_payload request(Serialized_payload::someip,
-                               Payload_view(bytes, message.payload_offset,
-                                            message.payload_offset + header.payload_size()));
+                               Payload_view(std::shared_ptr<tq::com::runtime::Payload_buffer>(held, held->bytes.get()),
+                                            message.payload_offset, message.payload_offset + size));
     current_offer = entry.get();
     try {
         offer.handler->on_request(static_cast<std::uint16_t>(method - offer.method_ids.begin()),

@@ -3,12 +3,19 @@
 // endpoint it arrived at (service, method, versions, message type) and is
 // either refused with the SOME/IP error it deserves or handed to the
 // instance's handler with a reply function that answers from that endpoint.
+//
+// What an instance has received and not yet handled is bounded: a request
+// holds its place (one request, its payload bytes) until the handler lets go
+// of its payload. A request beyond the bound is dropped unanswered and
+// counted; an error would go to whatever source the datagram names, which
+// anyone can forge, and would only add work while the instance is behind.
 #pragma once
 
 #include "rk/com/runtime/someip/wire.h"
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/transport.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -27,6 +34,8 @@ public:
         // The wire id of the binding's method n is method_ids[n].
         std::vector<std::uint16_t> method_ids;
         std::shared_ptr<Udp_socket> endpoint;
+        std::size_t max_queued_requests{64};
+        std::size_t max_queued_bytes{1024 * 1024};
     };
 
     void add(const Offer& offer);
@@ -42,15 +51,27 @@ public:
     void on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer, const Message& message,
                     const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes);
 
+    // Requests dropped because their instance's bound was reached.
+    std::uint64_t dropped() const noexcept { return dropped_.load(std::memory_order_relaxed); }
+
 private:
+    // The requests of one offer that its handler still holds.
+    struct Intake {
+        std::mutex mutex;
+        std::size_t requests{0};
+        std::size_t bytes{0};
+    };
+    struct Held_request;
     struct Entry {
         std::shared_ptr<const Offer> offer;
         int in_flight{0};
+        std::shared_ptr<Intake> intake = std::make_shared<Intake>();
     };
 
     mutable std::mutex mutex_;
     std::condition_variable handed_over_;
     std::map<cpp_binding::Service_info, std::shared_ptr<Entry>> offers_;
+    std::atomic<std::uint64_t> dropped_{0};
 };
 
 }  // namespace rk::com::runtime::someip

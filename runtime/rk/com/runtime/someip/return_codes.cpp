@@ -19,6 +19,8 @@ Wire_reply to_wire_reply(std::uint8_t binding_code) noexcept {
         return {error, wire_code::unknown_method, false};
     case return_code::not_available:
         return {error, wire_code::unknown_service, false};
+    case return_code::malformed_request:
+        return {error, wire_code::malformed_message, false};
     default:
         return {error, wire_code::not_ok, false};
     }

@@ -357,6 +357,8 @@ void Udp_transport::offer(const Service_info& service,
     Request_router::Offer offer{
         service, std::move(handler), deployed->service_id, deployed->major_version, {}, nullptr};
     for (const auto& method : deployed->methods) offer.method_ids.push_back(method.id);
+    offer.max_queued_requests = deployed->max_queued_requests;
+    offer.max_queued_bytes = deployed->max_queued_bytes;
     try {
         const auto local = parse_address(instance->address, instance->port);
         offer.endpoint = core_->router.endpoint_at(local);
@@ -538,6 +540,7 @@ Udp_transport::Statistics Udp_transport::statistics() const noexcept {
     statistics.malformed_datagrams = core_->malformed.load(std::memory_order_relaxed);
     statistics.unmatched_replies = core_->unmatched.load(std::memory_order_relaxed);
     statistics.malformed_discovery_messages = core_->malformed_sd.load(std::memory_order_relaxed);
+    statistics.dropped_requests = core_->router.dropped();
     return statistics;
 }
 

@@ -42,6 +42,8 @@ public:
         std::uint64_t unmatched_replies{0};
         // Discovery datagrams or messages whose lengths or option indices do not add up.
         std::uint64_t malformed_discovery_messages{0};
+        // Requests dropped because their instance had too many waiting.
+        std::uint64_t dropped_requests{0};
     };
 
     // Throws std::system_error when the client socket cannot be bound, or

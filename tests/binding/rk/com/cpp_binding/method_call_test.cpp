@@ -11,9 +11,12 @@
 #include "rk/com/infrastructure_exception.h"
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
+#include "rk/com/runtime/runtime.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -158,7 +161,8 @@ protected:
 
 // Results are encoded field by field; a payload too short for the map (half a
 // length field, then a key running past the end) fails with the decoder's
-// text and never reaches the handler.
+// text and never reaches the handler; one longer than Store's byte can be is
+// refused before it is decoded.
 TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
     const std::string store_3 = R"(,"4_method_id":0,"5_method_call_id":3)";
     const std::string too_short = "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
@@ -178,11 +182,12 @@ TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
         {0, 3, {7}, 0, {},
          {"verbose CPRT " + incident("Method_call_request_process", store_3) + R"(},"2_data":{"1_undefined_type":[7]}})",
           "debug CPRT " + incident("Method_call_response_tx", store_3) + R"(,"6_error_code":0}})"}},
-        {1, 9, {0, 0}, 0x80, {}, {too_short}},
-        {1, 9, {0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}, 0x80, {}, {too_short}},
+        {1, 9, {0, 0}, 0x87, {}, {too_short}},
+        {1, 9, {0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}, 0x87, {}, {too_short}},
+        {0, 3, {7, 8}, 0x87, {}, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.incidents.front());
+        SCOPED_TRACE(::testing::PrintToString(c.request));
         capture.clear();
         const auto reply = call(c.method, c.request, c.call_id);
         EXPECT_EQ(reply.return_code, c.code);
@@ -236,30 +241,33 @@ TEST_F(Requests, FailedResultsAnswerRequestFailedAndWarnOncePerMethodAndCause) {
 
 using Skeleton = Requests;
 
-TEST_F(Skeleton, WithdrawalReturnsOnlyAfterTheRunningRequestHasFinished) {
-    std::promise<void> entered, release;
-    auto released = release.get_future().share();
+// Every pool thread runs a request and four more wait in the queue: the
+// withdrawal waits for the running ones, which are answered, and discards
+// the waiting ones unanswered.
+TEST_F(Skeleton, WithdrawalWaitsForTheRunningRequestsAndDiscardsTheQueuedOnes) {
+    const int threads = static_cast<int>(rk::com::runtime::provided_method_threads());
+    std::atomic<int> entered{0}, finished_before_withdrawn{0};
+    wardex::test::Gate release;
     std::atomic<bool> withdrawn{false};
-    bool withdrawn_while_running = true;
     skeleton.store_handler = [&](std::uint8_t) {
-        entered.set_value();
-        released.wait();
-        withdrawn_while_running = withdrawn.load();
+        ++entered;
+        release.wait();
+        if (!withdrawn) ++finished_before_withdrawn;
         return ready();
     };
-    auto reply = transport->deliver_request(calculator_7, Calculator::Store::id, {5});
-    entered.get_future().wait();
+    std::vector<std::shared_ptr<const Fake_transport::Reply_slot>> replies;
+    for (int i = 0; i < threads + 4; ++i) replies.push_back(transport->deliver_request(calculator_7, 0, {5}));
+    ASSERT_TRUE(wardex::test::wait_until([&] { return entered == threads; }));
     std::thread withdrawing([&] {
         skeleton.StopOfferService();
         withdrawn = true;
     });
-    // The port is withdrawn first; then the dispatcher waits for the handler.
-    ASSERT_TRUE(capture.wait_for_text(incident("Stop_offer_service", "}}")));
-    release.set_value();
+    ASSERT_TRUE(wardex::test::wait_until([&] { return !skeleton.method_dispatcher().is_running(); }));
+    release.open();
     withdrawing.join();
-    EXPECT_FALSE(withdrawn_while_running);
-    ASSERT_TRUE(reply->wait().has_value());
-    EXPECT_EQ(reply->wait()->return_code, 0);
+    EXPECT_EQ(entered.load(), threads);
+    EXPECT_EQ(finished_before_withdrawn.load(), threads);
+    EXPECT_EQ(std::count_if(replies.begin(), replies.end(), [](const auto& r) { return r->answered(); }), threads);
 }
 
 class ProxyWithFakeRemote : public Runtime {

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -41,7 +42,7 @@ Deployment test_deployment(std::uint16_t port, std::chrono::milliseconds timeout
     // Discovery is tested on its own; here the deployment's endpoints count.
     d.service_discovery.enabled = false;
     d.services.push_back(Service_deployment{
-        did_interface, 0x0401, 1, 0, {{"1", 1, "127.0.0.1", port}}, {{"Cancel", 0x0000}, {"Read", 0x0001}}, {}});
+        did_interface, 0x0401, 1, 0, {{"1", 1, "127.0.0.1", port}}, {{"Cancel", 0x0000}, {"Read", 0x0001}}, {}, 2, 6});
     return d;
 }
 
@@ -120,16 +121,21 @@ struct Response_slot {
     Bytes payload;
 };
 
-// A provider whose answer the test chooses; counts its calls.
+// A provider whose answer the test chooses; counts its calls, and keeps
+// their requests while told to hold them.
 using Script = std::function<void(std::uint16_t method_id, const Bytes& request, Reply_function& reply)>;
 struct Scripted_provider final : Request_handler {
     explicit Scripted_provider(Script s) : script(std::move(s)) {}
     void on_request(std::uint16_t method_id, std::uint16_t, Serialized_payload request, Reply_function reply) override {
         ++calls;
+        if (std::lock_guard<std::mutex> lock(mutex); hold) held.push_back(request);
         script(method_id, request.payload(), reply);
     }
     Script script;
     std::atomic<int> calls{0};
+    std::mutex mutex;
+    std::atomic<bool> hold{false};
+    std::vector<Serialized_payload> held;
 };
 std::shared_ptr<Scripted_provider> scripted(Script script) { return std::make_shared<Scripted_provider>(script); }
 
@@ -195,7 +201,7 @@ TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {
     const std::vector<std::tuple<Bytes, std::uint8_t, std::uint8_t>> cases{
         {{0x00, 0xAA}, 0x80, 0x00}, {{0x80}, 0x81, 0x01}, {{0x01, 0x07}, 0x81, 0x20},
         {{0x02, 0x31}, 0x81, 0x21}, {{0x3F, 0x01, 0x02}, 0x81, 0x5E}, {{0x82}, 0x81, 0x03},
-        {{0xFF}, 0x81, 0x02},       {{0x40}, 0x81, 0x01},             {{0x81}, 0x81, 0x01}};
+        {{0xFF}, 0x81, 0x02},       {{0x40}, 0x81, 0x01},             {{0x81}, 0x81, 0x01}, {{0x87}, 0x81, 0x09}};
     std::uint16_t session = 1;
     for (const auto& [request, type, code] : cases) {
         SCOPED_TRACE(int(request[0]));
@@ -206,9 +212,11 @@ TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {
 }
 
 TEST_F(Served, RefusedRequestsGetTheirErrorWithoutPayloadAndRequestsWithoutReplyNone) {
-    // A Read with another service, method, protocol or interface version; the return code.
+    // A Read with another service, method, protocol or interface version, or
+    // segmented; the return code. A reserved message type or a return code
+    // that is not 0 gets no answer (0).
     const std::vector<std::tuple<std::size_t, std::uint8_t, std::uint8_t>> cases{
-        {1, 0x02, 0x02}, {3, 0x05, 0x03}, {12, 2, 0x07}, {13, 9, 0x08}};
+        {1, 0x02, 0x02}, {3, 0x05, 0x03}, {12, 2, 0x07}, {13, 9, 0x08}, {14, 0x20, 0x0A}, {14, 0x04, 0}, {15, 1, 0}};
     for (const auto& [at, value, code] : cases) {
         SCOPED_TRACE(int(code));
         Bytes request = read_request(0x30);
@@ -219,12 +227,32 @@ TEST_F(Served, RefusedRequestsGetTheirErrorWithoutPayloadAndRequestsWithoutReply
         error[14] = 0x81;
         error[15] = code;
         tester.send_to(port, request);
-        EXPECT_EQ(tester.receive(), error);
+        if (code != 0) {
+            EXPECT_EQ(tester.receive(), error);
+        }
         request[14] = 0x01;  // the same as a request without reply: no answer
         tester.send_to(port, request);
     }
     tester.send_to(port, read_request(0x40));
     EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 0x40);
+}
+
+// Requests the provider still holds count against the bound (2 requests, 6
+// bytes); those beyond are dropped unanswered, counted, and warned of once.
+TEST_F(Served, RequestsBeyondTheBoundOfWhatTheProviderHoldsAreDroppedUnanswered) {
+    provider->hold = true;
+    ara::log::Capture capture;
+    for (const Bytes& request : {read_request(1), read_request(2), message(1, 3, 0x00), message(1, 4, 0x00)})
+        tester.send_to(port, request);
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 1);
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 3);
+    ASSERT_TRUE(wait_until([&] { return server.statistics().dropped_requests == 2; }));
+    { std::lock_guard<std::mutex> lock(provider->mutex); provider->held.clear(); }
+    tester.send_to(port, read_request(5));
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 5);
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"SOME/IP request from 127.0.0.1:" + std::to_string(tester.port) +
+                                                        " to service 1025 dropped: the requests waiting there reached "
+                                                        "their bound (2 requests, 6 bytes)"});
 }
 
 // The caller gets an error at once instead of waiting for its time-out.
