@@ -131,8 +131,13 @@ void Udp_transport::Core::start_discovery() {
     // This address and port belong to one discovery participant only: bound
     // exclusively, unless the deployment shares the port with another stack's
     // receivers on 0.0.0.0 (one host, two stacks).
-    auto own = std::make_shared<Udp_socket>(Udp_socket::bind(config.self, deployment.service_discovery.share_port));
-    if (sockets_bound_to(config.self) > 1) {
+    std::shared_ptr<Udp_socket> own;
+    try {
+        own = std::make_shared<Udp_socket>(Udp_socket::bind(config.self, deployment.service_discovery.share_port));
+    } catch (const std::system_error& error) {
+        if (error.code().value() != EADDRINUSE) throw;
+    }
+    if (!own || sockets_bound_to(config.self) > 1) {
         throw std::system_error(
             EADDRINUSE, std::generic_category(),
             "SOME/IP service discovery endpoint " + to_text(config.self) +
