@@ -18,6 +18,7 @@ SD_PORT = 30490
 GROUP = "224.244.224.245"
 WARDEX_ADDRESS = "127.0.0.1"
 PEER = "127.0.0.3"
+HOSTILE = "127.0.0.5"
 
 
 def subscription(address, port, ttl=30):
@@ -28,6 +29,20 @@ def subscription(address, port, ttl=30):
 
 def find(service):
     return SDEntry_Service(type=0x00, srv_id=service, inst_id=0xFFFF, major_ver=0xFF, ttl=3, minor_ver=0xFFFFFFFF)
+
+
+def offer(ttl, address=HOSTILE):
+    return ([SDEntry_Service(type=0x01, srv_id=0x0D01, inst_id=1, major_ver=1, ttl=ttl, n_opt_1=1)],
+            [SDOption_IP4_EndPoint(addr=address, l4_proto=0x11, port=30501)])
+
+
+def sent_from(address, *datagrams, to=(WARDEX_ADDRESS, SD_PORT), reuse=False):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+        sender.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, int(reuse))
+        sender.bind(address)
+        sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address[0]))
+        for datagram in datagrams:
+            sender.sendto(datagram, to)
 
 
 def sd_message(session, entries, options=(), flags=0xC0):
@@ -188,6 +203,70 @@ class StandardPeer(process.ProcessCase):
             sources = {item[1] for item in self.peer.received}
         self.assertEqual(sources, {(WARDEX_ADDRESS, SD_PORT)})
 
+    def test_HostilePeersCannotSilenceTheVerdicts(self):
+        """Each attack, from any address but the DEM's discovery endpoint, then
+        five failures a second apart: the DEM (the peer) and a consumer on this
+        runtime (`dem-listen`) each get all five verdicts."""
+        foreign = []
+
+        def take_discovery_endpoint():
+            foreign.append(socket.socket(socket.AF_INET, socket.SOCK_DGRAM))
+            foreign[-1].setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                foreign[-1].bind((WARDEX_ADDRESS, SD_PORT))
+            except OSError:
+                pass  # bound exclusively
+
+        attacks = {
+            "two messages from the DEM's address, another port, reboot: session 10, 1": lambda events: sent_from(
+                (PEER, 0), sd_message(10, [find(0x0401)]) + sd_message(1, [find(0x0401)])),
+            "StopSubscribe of the DEM's endpoint": lambda events: sent_from(
+                (HOSTILE, SD_PORT), sd_message(1, *subscription(PEER, events, ttl=0))),
+            "65 source ports subscribing for ever": lambda events: [sent_from(
+                (HOSTILE, 0), sd_message(1, *subscription(HOSTILE, 40000 + n, ttl=0xFFFFFF))) for n in range(65)],
+            "offers and StopOffers of the monitor from another sender": lambda events: [sent_from(
+                (HOSTILE, SD_PORT), sd_message(n * 2 + 1, *offer(0)), sd_message(n * 2 + 2, *offer(3)),
+                to=(GROUP, SD_PORT)) for n in range(5)],
+            "a socket on the discovery endpoint": lambda events: take_discovery_endpoint(),
+            "finds from 300 addresses": lambda events: [sent_from(
+                ("127.1.1.%d" % n, SD_PORT), sd_message(1, [find(0x0D01)])) for n in range(1, 255)] + [sent_from(
+                ("127.1.2.%d" % n, SD_PORT), sd_message(1, [find(0x0D01)])) for n in range(1, 47)],
+        }
+        platform, wardex = self.start()
+        dem = self.child(process.Child([process.SIM, "dem-listen"]))
+        self.supervising(wardex)
+        events = self.peer.events.getsockname()[1]
+        while dem.count("dem monitor-action kFailed") == 0:
+            self.inject("App1_CB")
+            time.sleep(0.5)
+        while self.peer.notification(0.5):
+            pass
+        failed = []
+        for what, attack in attacks.items():
+            start = time.monotonic()
+            self.peer.send(*subscription(PEER, events))
+            self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
+            before = dem.count("dem monitor-action kFailed")
+            attack(events)
+            got = 0
+            for _ in range(5):
+                self.inject("App1_CB")
+                deadline = time.monotonic() + 1.0
+                while self.peer.notification(max(0.0, deadline - time.monotonic())):
+                    got += 1
+            time.sleep(0.5)
+            print("%s: the DEM got %d of 5 verdicts, dem-listen %d" % (what, got, dem.count("dem monitor-action kFailed") - before))
+            if (got, dem.count("dem monitor-action kFailed") - before) != (5, 5):
+                failed.append(what)
+        # Wardex never looked restarted to the DEM: its unicast session ids only grow.
+        with self.peer.lock:
+            sessions = [m.session_id for _, _, via_group, m in self.peer.received if not via_group]
+        self.assertEqual(sessions, sorted(set(sessions)))
+        self.assertEqual(failed, [])
+        self.assertEqual(wardex.stop(), 0)
+        for sock in foreign:
+            sock.close()
+
     def test_SpoofedEndpointsStormsAndFindFloodsAreBounded(self):
         platform, wardex = self.start()
         self.supervising(wardex)
@@ -248,7 +327,7 @@ class StandardPeer(process.ProcessCase):
             for n in range(storm_size):
                 address = "127.1.%d.%d" % (n // 250, n % 250 + 1)
                 sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                sender.bind((address, 0))
+                sender.bind((address, SD_PORT))
                 sender.sendto(sd_message(1, *subscription(address, 40000, ttl=0xFFFFFF)),
                               (WARDEX_ADDRESS, SD_PORT))
                 sender.close()
