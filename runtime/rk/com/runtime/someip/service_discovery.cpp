@@ -255,8 +255,11 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                                                          bool via_multicast, Time now) {
     Actions actions;
     // Our own messages come back through the group; discovery speaks from
-    // the SD port only, anything else is not a discovery participant.
-    if (sender == config_.self || sender.port != config_.self.port) return actions;
+    // the SD port (or a configured peer's endpoint) only, anything else is
+    // not a discovery participant.
+    const bool discovery_port = sender.port == config_.self.port ||
+                                std::find(config_.peers.begin(), config_.peers.end(), sender) != config_.peers.end();
+    if (sender == config_.self || !discovery_port) return actions;
     bool full = false;
     const auto restarted = peers_.received(sender, via_multicast, session_id,
                                            (message.flags & sd::flag_reboot) != 0, now, live(), full);

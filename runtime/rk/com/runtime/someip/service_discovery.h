@@ -12,8 +12,8 @@
 // - session ids count from 1 per channel (one for multicast, one per unicast
 //   peer address) and wrap from 0xFFFF to 1; the reboot flag is set until
 //   that channel's first wrap;
-// - discovery messages count only when they come from the SD port; others
-//   are ignored;
+// - discovery messages count only when they come from the SD port (or a
+//   configured peer's endpoint); others are ignored;
 // - a peer whose reboot flag goes from 0 to 1, or stays 1 while its session
 //   id does not grow (per peer endpoint and channel), has restarted: its
 //   offers expire at once and its subscriptions are dropped.
