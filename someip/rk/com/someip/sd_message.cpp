@@ -26,6 +26,7 @@ Entry decode_entry(const std::uint8_t* p) noexcept {
     } else {
         entry.initial_data = (p[13] & 0x80) != 0;
         entry.counter = static_cast<std::uint8_t>(p[13] & 0x0F);
+        entry.reserved_bits_set = p[12] != 0 || (p[13] & 0x70) != 0;
         entry.eventgroup = load_big_endian<std::uint16_t>(p + 14);
     }
     return entry;

@@ -62,6 +62,9 @@ struct Entry {
     // Eventgroup entries.
     bool initial_data{false};
     std::uint8_t counter{0};
+    // Bits that must be 0 are not (the byte before the counter's, and the
+    // three between the initial data flag and the counter).
+    bool reserved_bits_set{false};
     std::uint16_t eventgroup{0};
 
     bool is_service_entry() const noexcept { return type < 0x04; }

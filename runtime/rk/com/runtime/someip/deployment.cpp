@@ -223,9 +223,13 @@ Service_discovery_deployment read_discovery(const Reader& r, const json& value, 
     sd.max_subscription_ttl = at_least_one("max_subscription_ttl_s", sd.max_subscription_ttl, 0xFFFFFE);
     sd.max_subscribers_per_eventgroup =
         at_least_one("max_subscribers_per_eventgroup", sd.max_subscribers_per_eventgroup, 65535);
+    sd.max_subscribers_per_address =
+        at_least_one("max_subscribers_per_address", sd.max_subscribers_per_address, 65535);
     sd.max_peers = at_least_one("max_peers", sd.max_peers, 65535);
     sd.peer_timeout = std::chrono::seconds(at_least_one("peer_timeout_s", sd.peer_timeout.count(), 86400));
     sd.subscribers_on_other_addresses = flag("subscribers_on_other_addresses", sd.subscribers_on_other_addresses);
+    sd.offers_on_other_addresses = flag("offers_on_other_addresses", sd.offers_on_other_addresses);
+    sd.share_port = flag("share_port", sd.share_port);
     return sd;
 }
 

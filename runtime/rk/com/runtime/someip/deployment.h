@@ -57,10 +57,13 @@ struct Service_deployment {
 // group (and to every peer listed); with unicast_only, to the peers alone,
 // and this process listens for discovery on unicast:port. With discovery
 // off, an instance of another process counts as available when the
-// deployment gives it an endpoint.
+// deployment gives it an endpoint. share_port lets another stack's sockets
+// bind the discovery port too (one host, two stacks); otherwise the unicast
+// discovery socket is bound exclusively.
 struct Service_discovery_deployment : Discovery_timing {
     bool enabled{true};
     bool unicast_only{false};
+    bool share_port{false};
     std::uint16_t port{30490};
     std::string multicast{"224.244.224.245"};
     struct Peer {

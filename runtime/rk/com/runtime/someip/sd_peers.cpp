@@ -4,30 +4,34 @@
 
 namespace rk::com::runtime::someip {
 
-Sd_peers::Peer& Sd_peers::peer(std::uint32_t ip, Time now, bool& full) {
+Sd_peers::Peer* Sd_peers::peer(Address address, Time now, const Live& live, bool& full) {
     full = false;
-    auto found = peers_.find(ip);
-    if (found != peers_.end()) return found->second;
+    auto found = peers_.find(address);
+    if (found != peers_.end()) return &found->second;
     if (limit_ > 0 && peers_.size() >= limit_) {
-        // Only when the bound is hit: the peer heard from longest ago goes.
-        auto oldest = std::min_element(
-            peers_.begin(), peers_.end(),
-            [](const auto& a, const auto& b) { return a.second.last_heard < b.second.last_heard; });
-        peers_.erase(oldest);
+        // Only a peer nobody would miss makes room: nothing live, never written to.
+        auto oldest = peers_.end();
+        for (auto it = peers_.begin(); it != peers_.end(); ++it) {
+            if (it->second.written || live(it->first)) continue;
+            if (oldest == peers_.end() || it->second.last_heard < oldest->second.last_heard) oldest = it;
+        }
         full = true;
+        if (oldest == peers_.end()) return nullptr;
+        peers_.erase(oldest);
     }
-    Peer& created = peers_[ip];
+    Peer& created = peers_[address];
     created.last_heard = now;
     created.recheck = now + timeout_;
-    return created;
+    return &created;
 }
 
-bool Sd_peers::received(std::uint32_t ip, bool via_multicast, std::uint16_t session,
-                        bool reboot_flag, Time now, bool& full) {
-    Peer& state = peer(ip, now, full);
-    state.last_heard = now;
-    state.recheck = now + timeout_;
-    Channel& channel = via_multicast ? state.multicast : state.unicast;
+std::optional<bool> Sd_peers::received(Address address, bool via_multicast, std::uint16_t session,
+                                       bool reboot_flag, Time now, const Live& live, bool& full) {
+    Peer* state = peer(address, now, live, full);
+    if (state == nullptr) return std::nullopt;
+    state->last_heard = now;
+    state->recheck = now + timeout_;
+    Channel& channel = via_multicast ? state->multicast : state->unicast;
     // The reboot flag going from 0 to 1, or staying 1 while the session does not grow.
     const bool restarted =
         channel.seen && reboot_flag && (!channel.reboot || session <= channel.session);
@@ -35,14 +39,20 @@ bool Sd_peers::received(std::uint32_t ip, bool via_multicast, std::uint16_t sess
     return restarted;
 }
 
-sd::Session::Next Sd_peers::next_session(std::uint32_t ip, Time now, bool& full) {
-    return peer(ip, now, full).sent.next();
+std::optional<sd::Session::Next> Sd_peers::next_session(Address address, Time now, const Live& live,
+                                                        bool& full) {
+    Peer* state = peer(address, now, live, full);
+    if (state == nullptr) return std::nullopt;
+    state->written = true;
+    return state->sent.next();
 }
 
-bool Sd_peers::may_answer(std::uint32_t ip, Time now, bool& full) {
+bool Sd_peers::may_answer(Address address, Time now) {
     constexpr double burst = 4;
     constexpr double per_second = 10;
-    Peer& state = peer(ip, now, full);
+    auto found = peers_.find(address);
+    if (found == peers_.end()) return false;
+    Peer& state = found->second;
     if (state.answers_counted == Time{}) {
         state.answers = burst;
     } else {
@@ -55,7 +65,7 @@ bool Sd_peers::may_answer(std::uint32_t ip, Time now, bool& full) {
     return true;
 }
 
-void Sd_peers::expire(Time now, const std::function<bool(std::uint32_t)>& live) {
+void Sd_peers::expire(Time now, const Live& live) {
     for (auto it = peers_.begin(); it != peers_.end();) {
         if (it->second.recheck > now) {
             ++it;

@@ -1,18 +1,26 @@
-// What service discovery keeps per peer address: the session counter of the
-// unicast messages sent to it, per channel (group or unicast) the last
-// session id and reboot flag received from it, to tell when it restarted,
-// and how many answers to its finds it may still draw (a few at once, then
-// some per second), so that nobody can use this process as an amplifier.
-// A peer's state goes once it has been silent for the peer time-out and
-// nothing of it is live any more; the table holds at most a bounded number
-// of peers, the one heard from longest ago making room for a new one.
+// What service discovery keeps per peer discovery endpoint (address and SD
+// port): the session counter of the unicast messages sent to it, per channel
+// (group or unicast) the last session id and reboot flag received from it,
+// to tell when it restarted, and how many answers to its finds it may still
+// draw (a few at once, then some per second), so that nobody can use this
+// process as an amplifier. A peer's state goes once it has been silent for
+// the peer time-out and nothing of it is live any more. The table holds at
+// most a bounded number of peers; when it is full, only a peer that has
+// nothing live and has never been written to makes room for a newcomer
+// (the one heard from longest ago). A peer with live offers or subscriptions,
+// or one whose session counter is in use, is never forgotten for a newcomer:
+// its counter would start again at 1 with the reboot flag, and the peer
+// would take this process for restarted. A newcomer that finds no room is
+// not tracked (and so not heard).
 #pragma once
 
+#include "rk/com/runtime/someip/sd_types.h"
 #include "rk/com/runtime/someip/wire.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 
 namespace rk::com::runtime::someip {
@@ -20,18 +28,23 @@ namespace rk::com::runtime::someip {
 class Sd_peers {
 public:
     using Time = std::chrono::steady_clock::time_point;
+    // Whether anything of a peer is live (offers or subscriptions).
+    using Live = std::function<bool(Address)>;
 
     Sd_peers(std::size_t limit, std::chrono::seconds timeout) : limit_(limit), timeout_(timeout) {}
 
-    // Records a message from ip; true when it shows that the peer restarted.
-    // full tells whether another peer's state had to go to make room.
-    bool received(std::uint32_t ip, bool via_multicast, std::uint16_t session, bool reboot_flag, Time now, bool& full);
-    // The session id and reboot flag of the next unicast message to ip.
-    sd::Session::Next next_session(std::uint32_t ip, Time now, bool& full);
-    // Whether a find from ip may be answered now; takes one answer when so.
-    bool may_answer(std::uint32_t ip, Time now, bool& full);
-    // Forgets the peers silent for the time-out for which live(ip) is false.
-    void expire(Time now, const std::function<bool(std::uint32_t)>& live);
+    // Each call below returns nothing (and sets full) when the peer is not
+    // tracked and the table has no room for it.
+
+    // Records a message from peer; true when it shows that the peer restarted.
+    std::optional<bool> received(Address peer, bool via_multicast, std::uint16_t session, bool reboot_flag,
+                                 Time now, const Live& live, bool& full);
+    // The session id and reboot flag of the next unicast message to peer.
+    std::optional<sd::Session::Next> next_session(Address peer, Time now, const Live& live, bool& full);
+    // Whether a find from peer may be answered now; takes one answer when so.
+    bool may_answer(Address peer, Time now);
+    // Forgets the peers silent for the time-out for which live(peer) is false.
+    void expire(Time now, const Live& live);
     Time next_expiry() const;
     std::size_t size() const noexcept { return peers_.size(); }
 
@@ -43,6 +56,7 @@ private:
     };
     struct Peer {
         sd::Session sent;
+        bool written{false};
         Channel multicast;
         Channel unicast;
         Time last_heard{};
@@ -51,11 +65,11 @@ private:
         double answers{0};
         Time answers_counted{};
     };
-    Peer& peer(std::uint32_t ip, Time now, bool& full);
+    Peer* peer(Address address, Time now, const Live& live, bool& full);
 
     const std::size_t limit_;
     const std::chrono::seconds timeout_;
-    std::unordered_map<std::uint32_t, Peer> peers_;
+    std::unordered_map<Address, Peer, Address_hash> peers_;
 };
 
 }  // namespace rk::com::runtime::someip

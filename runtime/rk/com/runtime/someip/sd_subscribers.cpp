@@ -4,28 +4,28 @@
 
 namespace rk::com::runtime::someip {
 
-bool Sd_subscribers::add(Instance_key key, std::uint16_t eventgroup, Address receiver, Time expires,
-                         std::uint32_t origin_ip, Time now) {
+Sd_subscribers::Added Sd_subscribers::add(Instance_key key, std::uint16_t eventgroup, Address receiver,
+                                           Time expires, std::uint32_t origin_ip, Time now) {
     Group& group = groups_[Group_key{key, eventgroup}];
-    bool made_room = false;
-    if (group.count(receiver) == 0 && limit_ > 0 && group.size() >= limit_) {
+    auto found = group.find(receiver);
+    if (found == group.end() || found->second.expires <= now) {
         for (auto it = group.begin(); it != group.end();)
             it = it->second.expires <= now ? group.erase(it) : std::next(it);
-        if (group.size() >= limit_) {
-            group.erase(std::min_element(
-                group.begin(), group.end(),
-                [](const auto& a, const auto& b) { return a.second.expires < b.second.expires; }));
-            made_room = true;
-        }
+        const auto same_address = std::count_if(group.begin(), group.end(),
+                                                [&](const auto& entry) { return entry.first.ip == receiver.ip; });
+        if (limit_ > 0 && group.size() >= limit_) return Added::eventgroup_full;
+        if (per_address_ > 0 && static_cast<std::size_t>(same_address) >= per_address_) return Added::address_full;
     }
     group[receiver] = Subscriber{expires, origin_ip};
-    return made_room;
+    return Added::yes;
 }
 
-void Sd_subscribers::remove(Instance_key key, std::uint16_t eventgroup, Address receiver) {
+void Sd_subscribers::remove(Instance_key key, std::uint16_t eventgroup, Address receiver, std::uint32_t origin_ip) {
     auto found = groups_.find(Group_key{key, eventgroup});
     if (found == groups_.end()) return;
-    found->second.erase(receiver);
+    auto subscriber = found->second.find(receiver);
+    if (subscriber == found->second.end() || subscriber->second.origin_ip != origin_ip) return;
+    found->second.erase(subscriber);
     if (found->second.empty()) groups_.erase(found);
 }
 

@@ -1,7 +1,8 @@
 // Other processes' subscriptions to the eventgroups offered here: who gets
-// the notifications of each eventgroup and until when. Looked up by hash;
-// each eventgroup holds at most a bounded number of subscribers, the expired
-// ones and then the one running out first making room for a new one.
+// the notifications of each eventgroup and until when. Looked up by hash.
+// Each eventgroup holds at most a bounded number of subscribers, and at most
+// a few endpoints of one address, so that one host cannot fill it; expired
+// subscribers make room, a live one is never dropped for a newcomer.
 #pragma once
 
 #include "rk/com/runtime/someip/sd_types.h"
@@ -17,12 +18,16 @@ class Sd_subscribers {
 public:
     using Time = std::chrono::steady_clock::time_point;
 
-    explicit Sd_subscribers(std::size_t limit_per_eventgroup) : limit_(limit_per_eventgroup) {}
+    Sd_subscribers(std::size_t limit_per_eventgroup, std::size_t limit_per_address)
+        : limit_(limit_per_eventgroup), per_address_(limit_per_address) {}
 
-    // Adds or renews a subscriber; true when another had to go to make room.
-    bool add(Instance_key key, std::uint16_t eventgroup, Address receiver, Time expires, std::uint32_t origin_ip,
-             Time now);
-    void remove(Instance_key key, std::uint16_t eventgroup, Address receiver);
+    enum class Added { yes, eventgroup_full, address_full };
+    // Adds or renews a subscriber; a newcomer is refused while the eventgroup,
+    // or its address's share of it, is full.
+    Added add(Instance_key key, std::uint16_t eventgroup, Address receiver, Time expires, std::uint32_t origin_ip,
+              Time now);
+    // Only the address that subscribed (origin_ip) ends a subscription.
+    void remove(Instance_key key, std::uint16_t eventgroup, Address receiver, std::uint32_t origin_ip);
     // Every subscriber of an instance, or every one a peer made.
     void remove_instance(Instance_key key);
     void remove_origin(std::uint32_t origin_ip);
@@ -51,6 +56,7 @@ private:
     using Group = std::unordered_map<Address, Subscriber, Address_hash>;
 
     const std::size_t limit_;
+    const std::size_t per_address_;
     std::unordered_map<Group_key, Group, Group_hash> groups_;
 };
 

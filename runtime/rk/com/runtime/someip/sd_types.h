@@ -60,12 +60,17 @@ struct Discovery_timing {
     // is kept.
     std::uint32_t max_subscription_ttl{300};
     std::uint32_t max_subscribers_per_eventgroup{64};
+    // Endpoints of one address among an eventgroup's subscribers.
+    std::uint32_t max_subscribers_per_address{4};
     std::uint32_t max_peers{256};
     // A peer with nothing live is forgotten after this long a silence.
     std::chrono::seconds peer_timeout{600};
     // Whether a subscription may name an endpoint on another address than
     // its sender's (a gateway subscribing for others).
     bool subscribers_on_other_addresses{false};
+    // Whether an offer may name an endpoint on another address than its
+    // sender's (a gateway offering for others).
+    bool offers_on_other_addresses{false};
 };
 
 }  // namespace rk::com::runtime::someip

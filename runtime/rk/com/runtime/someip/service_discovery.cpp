@@ -67,15 +67,13 @@ sd::Entry ack_entry(const sd::Entry& subscription, std::uint32_t ttl) {
     return reply;
 }
 
-std::string subscribers_full_note(std::size_t limit, Instance_key key, std::uint16_t eventgroup) {
-    return "SOME/IP-SD: more than " + std::to_string(limit) + " subscribers of " + describe(key) +
-           " eventgroup " + std::to_string(eventgroup) + "; the one running out first is dropped";
-}
-
-std::string peers_full_note(std::size_t limit) {
-    return "SOME/IP-SD: more than " + std::to_string(limit) +
-           " peers; the one heard from longest ago is forgotten";
-}
+namespace note_kind {
+const char* const peer_restarted = "SOME/IP-SD peer restarted";
+const char* const peers_full = "SOME/IP-SD peers full";
+const char* const subscribers_full = "SOME/IP-SD subscribers full";
+const char* const offer_ignored = "SOME/IP-SD offer ignored";
+const char* const subscription_refused = "SOME/IP subscription refused";
+}  // namespace note_kind
 
 }  // namespace
 
@@ -101,20 +99,26 @@ void Service_discovery::Actions::append(Actions&& other) {
 Service_discovery::Service_discovery(Config config, std::uint32_t seed)
     : config_(std::move(config)),
       random_(seed),
-      subscribers_(config_.max_subscribers_per_eventgroup),
+      subscribers_(config_.max_subscribers_per_eventgroup, config_.max_subscribers_per_address),
       peers_(config_.max_peers, config_.peer_timeout) {}
 
-void Service_discovery::warn_when_full(bool full, bool& warned, const std::string& what,
-                                       Actions& actions) {
-    // Once per spell of being full, not once per message of a storm.
-    if (full && !warned) actions.notes.push_back(what);
-    warned = full;
+void Service_discovery::note_peers_full(bool full, Actions& actions) const {
+    // The log lets one of these through a second, however many newcomers knock.
+    if (full) {
+        actions.notes.push_back({note_kind::peers_full, "",
+                                 "SOME/IP-SD: more than " + std::to_string(config_.max_peers) +
+                                     " peers; newcomers are not heard until one goes"});
+    }
 }
 
-bool Service_discovery::peer_is_live(std::uint32_t ip) const {
-    if (subscribers_.has_origin(ip)) return true;
+bool Service_discovery::peer_is_live(Address peer) const {
+    if (subscribers_.has_origin(peer.ip)) return true;
     return std::any_of(learned_.begin(), learned_.end(),
-                       [&](const auto& entry) { return entry.second.origin.ip == ip; });
+                       [&](const auto& entry) { return entry.second.origin == peer; });
+}
+
+Sd_peers::Live Service_discovery::live() const {
+    return [this](Address peer) { return peer_is_live(peer); };
 }
 
 std::uint8_t Service_discovery::major_of(std::uint16_t service) const {
@@ -131,11 +135,12 @@ Service_discovery::Time Service_discovery::expiry(Time now, std::uint32_t ttl) c
 
 void Service_discovery::to_one(sd::Message message, Address to, Time now, Actions& actions) {
     bool full = false;
-    const auto session = peers_.next_session(to.ip, now, full);
-    warn_when_full(full, peers_warned_, peers_full_note(config_.max_peers), actions);
+    const auto session = peers_.next_session(to, now, live(), full);
+    note_peers_full(full, actions);
+    if (!session) return;
     message.flags =
-        static_cast<std::uint8_t>(sd::flag_unicast | (session.reboot ? sd::flag_reboot : 0));
-    actions.datagrams.push_back(Datagram{to, sd::encode(message, session.id)});
+        static_cast<std::uint8_t>(sd::flag_unicast | (session->reboot ? sd::flag_reboot : 0));
+    actions.datagrams.push_back(Datagram{to, sd::encode(message, session->id)});
 }
 
 void Service_discovery::to_everyone(sd::Message message, Time now, Actions& actions) {
@@ -233,32 +238,38 @@ std::optional<Address> Service_discovery::endpoint_of(Instance_key key, Time now
 
 // --- input ---
 
-void Service_discovery::forget_peer(std::uint32_t ip, Actions& actions) {
+void Service_discovery::forget_peer(Address peer, Actions& actions) {
     for (auto it = learned_.begin(); it != learned_.end();) {
-        if (it->second.origin.ip != ip) {
+        if (it->second.origin != peer) {
             ++it;
             continue;
         }
         if (offers_.count(it->first) == 0) actions.changes.push_back({it->first, false});
         it = learned_.erase(it);
     }
-    subscribers_.remove_origin(ip);
+    subscribers_.remove_origin(peer.ip);
 }
 
 Service_discovery::Actions Service_discovery::on_message(const sd::Message& message,
                                                          std::uint16_t session_id, Address sender,
                                                          bool via_multicast, Time now) {
     Actions actions;
-    // Our own messages come back through the group.
-    if (sender == config_.self) return actions;
+    // Our own messages come back through the group; discovery speaks from
+    // the SD port (or a configured peer's endpoint) only, anything else is
+    // not a discovery participant.
+    const bool discovery_port = sender.port == config_.self.port ||
+                                std::find(config_.peers.begin(), config_.peers.end(), sender) != config_.peers.end();
+    if (sender == config_.self || !discovery_port) return actions;
     bool full = false;
-    const bool restarted = peers_.received(sender.ip, via_multicast, session_id,
-                                           (message.flags & sd::flag_reboot) != 0, now, full);
-    warn_when_full(full, peers_warned_, peers_full_note(config_.max_peers), actions);
-    if (restarted) {
-        actions.notes.push_back("SOME/IP-SD peer " + to_text(sender) +
-                                " restarted; its offers and subscriptions are dropped");
-        forget_peer(sender.ip, actions);
+    const auto restarted = peers_.received(sender, via_multicast, session_id,
+                                           (message.flags & sd::flag_reboot) != 0, now, live(), full);
+    note_peers_full(full, actions);
+    if (!restarted) return actions;
+    if (*restarted) {
+        actions.notes.push_back({note_kind::peer_restarted, to_text(sender),
+                                 "SOME/IP-SD peer " + to_text(sender) +
+                                     " restarted; its offers and subscriptions are dropped"});
+        forget_peer(sender, actions);
     }
     sd::Message offers_answer;
     sd::Message subscribe_answer;
@@ -275,9 +286,11 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                 break;
             case sd::entry_type::subscribe_eventgroup_ack:
                 if (entry.ttl == 0) {
-                    actions.notes.push_back("SOME/IP subscription refused by " + to_text(sender) +
-                                            ": " + describe({entry.service_id, entry.instance_id}) +
-                                            " eventgroup " + std::to_string(entry.eventgroup));
+                    actions.notes.push_back(
+                        {note_kind::subscription_refused, to_text(sender),
+                         "SOME/IP subscription refused by " + to_text(sender) + ": " +
+                             describe({entry.service_id, entry.instance_id}) + " eventgroup " +
+                             std::to_string(entry.eventgroup)});
                 }
                 break;
             default:
@@ -285,7 +298,7 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
         }
     }
     // A peer draws only a few answers to its finds a second, however many it sends.
-    if (!offers_answer.entries.empty() && peers_.may_answer(sender.ip, now, full)) {
+    if (!offers_answer.entries.empty() && peers_.may_answer(sender, now)) {
         to_one(std::move(offers_answer), sender, now, actions);
     }
     if (!subscribe_answer.entries.empty())
@@ -318,6 +331,20 @@ void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry&
     const bool local = offers_.count(key) != 0;
     auto found = learned_.find(key);
     const bool live = found != learned_.end() && found->second.expires > now;
+    // An instance belongs to its sender until its offer runs out or the
+    // sender restarts; the offered endpoint is on the sender's address.
+    const auto endpoint = udp_endpoint(message, entry);
+    const bool foreign_owner = live && found->second.origin != sender;
+    const bool elsewhere = entry.ttl != 0 && endpoint && endpoint->address != sender.ip &&
+                           !config_.offers_on_other_addresses;
+    if (foreign_owner || elsewhere) {
+        actions.notes.push_back({note_kind::offer_ignored, to_text(sender),
+                                 "SOME/IP-SD offer of " + describe(key) + " from " + to_text(sender) +
+                                     " ignored: " +
+                                     (foreign_owner ? "offered by " + to_text(found->second.origin)
+                                                    : std::string("its endpoint is on another address"))});
+        return;
+    }
     if (entry.ttl == 0) {
         if (found != learned_.end()) {
             learned_.erase(found);
@@ -325,7 +352,6 @@ void Service_discovery::learn_offer(const sd::Message& message, const sd::Entry&
         }
         return;
     }
-    const auto endpoint = udp_endpoint(message, entry);
     if (!endpoint) return;
     learned_[key] =
         Learned_offer{Address{endpoint->address, endpoint->port}, sender, expiry(now, entry.ttl)};
@@ -346,13 +372,14 @@ void Service_discovery::answer_subscribe(const sd::Message& message, const sd::E
     const Instance_key key{entry.service_id, entry.instance_id};
     const auto endpoint = udp_endpoint(message, entry);
     if (entry.ttl == 0) {
+        // Only the address that subscribed ends the subscription.
         if (endpoint)
-            subscribers_.remove(key, entry.eventgroup, Address{endpoint->address, endpoint->port});
+            subscribers_.remove(key, entry.eventgroup, Address{endpoint->address, endpoint->port}, sender.ip);
         return;
     }
     auto offered = offers_.find(key);
-    const bool accepted =
-        offered != offers_.end() && endpoint &&
+    bool accepted =
+        offered != offers_.end() && endpoint && !entry.reserved_bits_set &&
         entry.major_version == offered->second.offer.major_version &&
         std::count(offered->second.offer.eventgroups.begin(),
                    offered->second.offer.eventgroups.end(), entry.eventgroup) != 0 &&
@@ -361,13 +388,21 @@ void Service_discovery::answer_subscribe(const sd::Message& message, const sd::E
     // A subscription from another process is never permanent.
     const std::uint32_t ttl = std::min(entry.ttl, config_.max_subscription_ttl);
     if (accepted) {
-        const bool full =
-            subscribers_.add(key, entry.eventgroup, Address{endpoint->address, endpoint->port},
-                             expiry(now, ttl), sender.ip, now);
-        warn_when_full(
-            full, subscribers_warned_,
-            subscribers_full_note(config_.max_subscribers_per_eventgroup, key, entry.eventgroup),
-            actions);
+        // A full eventgroup refuses the newcomer; nobody subscribed is pushed out.
+        const auto added = subscribers_.add(key, entry.eventgroup, Address{endpoint->address, endpoint->port},
+                                            expiry(now, ttl), sender.ip, now);
+        if (added != Sd_subscribers::Added::yes) {
+            accepted = false;
+            const bool address_full = added == Sd_subscribers::Added::address_full;
+            actions.notes.push_back(
+                {note_kind::subscribers_full, to_text(sender),
+                 "SOME/IP-SD subscription of " + to_text(sender) + " to " + describe(key) + " eventgroup " +
+                     std::to_string(entry.eventgroup) + " refused: " +
+                     (address_full ? std::to_string(config_.max_subscribers_per_address) +
+                                         " endpoints of its address subscribe already"
+                                   : std::to_string(config_.max_subscribers_per_eventgroup) +
+                                         " subscribers already")});
+        }
     }
     answer.entries.push_back(ack_entry(entry, accepted ? ttl : 0));
 }
@@ -393,7 +428,7 @@ Service_discovery::Actions Service_discovery::on_timer(Time now) {
     }
     subscribers_.expire(now);
     if (peers_.next_expiry() <= now)
-        peers_.expire(now, [this](std::uint32_t ip) { return peer_is_live(ip); });
+        peers_.expire(now, live());
     return actions;
 }
 

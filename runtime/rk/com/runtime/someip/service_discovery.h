@@ -12,13 +12,18 @@
 // - session ids count from 1 per channel (one for multicast, one per unicast
 //   peer address) and wrap from 0xFFFF to 1; the reboot flag is set until
 //   that channel's first wrap;
+// - discovery messages count only when they come from the SD port (or a
+//   configured peer's endpoint); others are ignored;
 // - a peer whose reboot flag goes from 0 to 1, or stays 1 while its session
-//   id does not grow (per sender address and channel), has restarted: its
+//   id does not grow (per peer endpoint and channel), has restarted: its
 //   offers expire at once and its subscriptions are dropped.
 // And what keeps it from being abused: a subscription names an endpoint on
-// its sender's address, its TTL is capped, subscribers per eventgroup and
-// tracked peers are bounded, a find is answered with one offer per instance
-// and a peer draws only a few answers a second.
+// its sender's address and only that address ends it, its TTL is capped,
+// subscribers per eventgroup (and per address in it) and tracked peers are
+// bounded without ever pushing out a live one, an offer is replaced or
+// withdrawn only by its sender and names an endpoint on the sender's
+// address, a find is answered with one offer per instance and a peer draws
+// only a few answers a second.
 #pragma once
 
 #include "rk/com/runtime/someip/sd_peers.h"
@@ -62,12 +67,20 @@ public:
         Instance_key instance;
         bool available;
     };
+    // Something worth a warning in the log (a refused subscription, a peer's
+    // restart): what kind of thing, the peer that caused it (empty: none in
+    // particular) and the text. Others' input causes them, so the kind and
+    // peer let the log bound how often each is written.
+    struct Note {
+        std::string kind;
+        std::string peer;
+        std::string text;
+    };
     // What the transport is to do after a call.
     struct Actions {
         std::vector<Datagram> datagrams;
         std::vector<Availability_change> changes;
-        // Things worth a warning in the log (a refused subscription, a peer's restart).
-        std::vector<std::string> notes;
+        std::vector<Note> notes;
 
         void append(Actions&& other);
     };
@@ -133,9 +146,10 @@ private:
         Address origin;
         Time expires{};
     };
-    bool peer_is_live(std::uint32_t ip) const;
-    void warn_when_full(bool full, bool& warned, const std::string& what, Actions& actions);
-    void forget_peer(std::uint32_t ip, Actions& actions);
+    bool peer_is_live(Address peer) const;
+    Sd_peers::Live live() const;
+    void note_peers_full(bool full, Actions& actions) const;
+    void forget_peer(Address peer, Actions& actions);
     void answer_find(const sd::Entry& entry, sd::Message& answer) const;
     void learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now, Actions& actions);
     void answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
@@ -157,8 +171,6 @@ private:
     std::map<Instance_key, Time> last_find_;
     sd::Session multicast_session_;
     Sd_peers peers_;
-    bool peers_warned_{false};
-    bool subscribers_warned_{false};
 };
 
 }  // namespace rk::com::runtime::someip

@@ -9,6 +9,7 @@
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/someip/wire.h"
 #include "rk/com/static_thread_pool.h"
+#include "wardex/limited_warnings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,8 +54,12 @@ Serialized_payload payload_of(const std::shared_ptr<Payload_buffer>& bytes,
 void send_or_log(const Udp_socket& socket, const std::vector<std::uint8_t>& bytes, Address to) {
     if (socket.send_to(bytes.data(), bytes.size(), to)) return;
     const int error = errno;
-    runtime_logger().LogWarn() << "SOME/IP datagram to" << to_text(to)
-                               << "not sent:" << std::strerror(error);
+    // Where datagrams go is others' choice (their endpoints): the log is limited per peer.
+    wardex::log::limited_warnings().warn(runtime_logger(), "SOME/IP datagram not sent", to_text(to),
+                                         [&](ara::log::LogStream& stream) {
+                                             stream << "SOME/IP datagram to" << to_text(to)
+                                                    << "not sent:" << std::strerror(error);
+                                         });
 }
 
 }  // namespace
@@ -105,6 +110,10 @@ struct Udp_transport::Core : std::enable_shared_from_this<Udp_transport::Core> {
     Availability_handler availability;
     std::map<Service_info, Session_counter> notification_sessions;
 
+    // Whether a foreign socket on the discovery endpoint has been logged
+    // (with a shared port); the receiving thread's alone.
+    bool foreign_sd_socket_logged{false};
+
     std::atomic<std::uint64_t> malformed{0};
     std::atomic<std::uint64_t> malformed_sd{0};
     std::atomic<std::uint64_t> unmatched{0};
@@ -119,10 +128,16 @@ void Udp_transport::Core::start() {
 
 void Udp_transport::Core::start_discovery() {
     auto config = discovery_config(deployment);
-    // The port is shared with other stacks' receivers on 0.0.0.0, but this
-    // address and port belong to one discovery participant only.
-    auto own = std::make_shared<Udp_socket>(Udp_socket::bind(config.self, true));
-    if (sockets_bound_to(config.self) > 1) {
+    // This address and port belong to one discovery participant only: bound
+    // exclusively, unless the deployment shares the port with another stack's
+    // receivers on 0.0.0.0 (one host, two stacks).
+    std::shared_ptr<Udp_socket> own;
+    try {
+        own = std::make_shared<Udp_socket>(Udp_socket::bind(config.self, deployment.service_discovery.share_port));
+    } catch (const std::system_error& error) {
+        if (error.code().value() != EADDRINUSE) throw;
+    }
+    if (!own || sockets_bound_to(config.self) > 1) {
         throw std::system_error(
             EADDRINUSE, std::generic_category(),
             "SOME/IP service discovery endpoint " + to_text(config.self) +
@@ -253,6 +268,15 @@ void Udp_transport::Core::tick() {
         std::lock_guard<std::mutex> lock(sd_mutex);
         actions = discovery->on_timer(Clock::now());
     }
+    // A shared port lets another socket bind the very discovery endpoint
+    // later and take its unicast messages; looked for whenever offers go out.
+    if (deployment.service_discovery.share_port && !foreign_sd_socket_logged && !actions.datagrams.empty() &&
+        sockets_bound_to(sd_socket->local()) > 1) {
+        foreign_sd_socket_logged = true;
+        runtime_logger().LogError() << "SOME/IP service discovery endpoint" << to_text(sd_socket->local())
+                                    << "is bound by another socket too; discovery messages to it may not "
+                                       "reach this process";
+    }
     apply(std::move(actions));
 }
 
@@ -269,7 +293,10 @@ Clock::time_point Udp_transport::Core::next_deadline() {
 void Udp_transport::Core::apply(Service_discovery::Actions&& actions) {
     for (const auto& datagram : actions.datagrams)
         send_or_log(*sd_socket, datagram.bytes, datagram.to);
-    for (const auto& note : actions.notes) runtime_logger().LogWarn() << note;
+    for (const auto& note : actions.notes) {
+        wardex::log::limited_warnings().warn(runtime_logger(), note.kind, note.peer,
+                                             [&](ara::log::LogStream& stream) { stream << note.text; });
+    }
     if (actions.changes.empty()) return;
     Availability_handler notify;
     {

@@ -10,7 +10,8 @@ namespace rk::com::runtime::someip {
 namespace {
 
 const char* const minimal = R"({
-  "unicast": "127.0.0.7", "client_id": 7, "call_timeout_ms": 50, "service_discovery": {"port": 0},
+  "unicast": "127.0.0.7", "client_id": 7, "call_timeout_ms": 50, "service_discovery": {"port": 0, "share_port": true,
+  "max_subscribers_per_address": 2, "offers_on_other_addresses": true},
   "services": [{"interface": "a::B", "service_id": "0x00aB", "major_version": 2, "minor_version": 3,
                 "instances": [{"instance": "x", "instance_id": 1, "port": 0}],
                 "methods": [{"name": "M", "id": "0x7fff"}]}]})";
@@ -22,6 +23,8 @@ TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddres
     EXPECT_EQ(std::tie(d.unicast, d.client_id, d.service_discovery.port, d.service_discovery.multicast),
               std::make_tuple(std::string("127.0.0.7"), std::uint16_t{7}, std::uint16_t{0}, std::string("224.244.224.245")));
     EXPECT_EQ(d.call_timeout.count(), 50);
+    EXPECT_EQ(std::tie(d.service_discovery.share_port, d.service_discovery.max_subscribers_per_address,
+                       d.service_discovery.offers_on_other_addresses), std::make_tuple(true, 2u, true));
     ASSERT_EQ(d.services.size(), 1u);
     const auto& s = d.services[0];
     EXPECT_EQ(std::tie(s.interface, s.service_id, s.major_version, s.minor_version),

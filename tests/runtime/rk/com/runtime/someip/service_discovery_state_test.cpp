@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <tuple>
+
 namespace rk::com::runtime::someip {
 namespace {
 
@@ -304,7 +308,7 @@ TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscription
     EXPECT_FALSE(actions.changes[0].available) << "its offer expires at once";
     EXPECT_TRUE(discovery.subscribers(monitor, 1, t0).empty()) << "no more notifications to the old endpoint";
     ASSERT_EQ(actions.notes.size(), 1u);
-    EXPECT_EQ(actions.notes[0], "SOME/IP-SD peer 127.0.0.3:30490 restarted; its offers and subscriptions are dropped");
+    EXPECT_EQ(actions.notes[0].text, "SOME/IP-SD peer 127.0.0.3:30490 restarted; its offers and subscriptions are dropped");
 
     // After its first wrap a peer's flag is clear; a flag set again means another restart.
     offer_from_peer(3, sd::flag_unicast);
@@ -312,13 +316,11 @@ TEST(DiscoveryStateMachine, APeersRestartExpiresItsOffersAndDropsItsSubscription
     ASSERT_EQ(actions.changes.size(), 2u) << "expired, then offered again by the same message";
     EXPECT_FALSE(actions.changes[0].available);
     EXPECT_TRUE(actions.changes[1].available);
-    EXPECT_EQ(discovery.tracked_peers(), 1u) << "one entry per address, with both channels";
+    EXPECT_EQ(discovery.tracked_peers(), 1u) << "one entry per endpoint, with both channels";
 }
 
 TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     auto c = config();
-    c.max_subscribers_per_eventgroup = 2;
-    c.max_peers = 3;
     c.peer_timeout = 60s;
     Service_discovery discovery(c, 1);
     discovery.offer(monitor_offer(), t0);
@@ -334,32 +336,6 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].entries[0].ttl, 300u);
     EXPECT_TRUE(discovery.subscribers(monitor, 1, t0 + 300s).empty());
-
-    // At most two subscribers: the one running out first makes room, with one warning per spell.
-    subscribe_from(0x7F000012, 10, t0);
-    auto actions = subscribe_from(0x7F000013, 20, t0);
-    ASSERT_EQ(actions.notes.size(), 1u);
-    EXPECT_EQ(actions.notes[0],
-              "SOME/IP-SD: more than 2 subscribers of service 3329 instance 1 eventgroup 1; the one running out "
-              "first is dropped");
-    EXPECT_EQ(discovery.subscribers(monitor, 1, t0),
-              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000013, 40000}}));
-    EXPECT_EQ(discovery.tracked_peers(), 3u);
-
-    // One renewing takes nobody's place and ends the spell; an expired
-    // subscriber then makes room without a warning.
-    EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 28s).notes.empty());
-    EXPECT_TRUE(subscribe_from(0x7F000012, 20, t0 + 29s).notes.empty());
-    EXPECT_TRUE(subscribe_from(0x7F000011, 300, t0 + 30s).notes.empty());
-    EXPECT_EQ(discovery.subscribers(monitor, 1, t0 + 30s),
-              (std::vector<Address>{{0x7F000011, 40000}, {0x7F000012, 40000}}));
-    // 127.0.0.17 subscribes until t0 + 330 s, the others' subscriptions end by t0 + 51 s.
-
-    // A fourth peer makes the one heard from longest ago go.
-    actions = subscribe_from(0x7F000014, 20, t0 + 31s);
-    EXPECT_EQ(discovery.tracked_peers(), 3u);
-    ASSERT_FALSE(actions.notes.empty());
-    EXPECT_EQ(actions.notes[0], "SOME/IP-SD: more than 3 peers; the one heard from longest ago is forgotten");
 
     // However many finds a peer sends, it draws four answers at once and then ten a second.
     sd::Message find = message_with(entry(sd::entry_type::find_service, monitor, 3));
@@ -383,6 +359,69 @@ TEST(DiscoveryStateMachine, NobodyCanMakeItAnAmplifierOrGrowItWithoutBound) {
     discovery.on_message(find, 23, peer, true, t0 + 350s);
     discovery.on_timer(t0 + 400s);
     EXPECT_EQ(discovery.tracked_peers(), 1u) << "127.0.0.3 spoke at 350 s; 127.0.0.17's subscription ran out";
+}
+
+// What a peer has live (the DEM's subscription, its offer, the session
+// counter towards it) survives whatever another sender does.
+TEST(DiscoveryStateMachine, NoOtherSenderEndsOrPushesOutWhatALivePeerHas) {
+    const Address hostile{0x7F000005, 30490};
+    const Instance_key did{0x0401, 0x0001};
+    std::vector<Sent> answers;
+    const auto from = [&](Service_discovery& d, const sd::Message& m, Address sender, std::uint16_t session = 1) {
+        for (const auto& sent : decode(d.on_message(m, session, sender, false, t0))) answers.push_back(sent);
+    };
+    const auto subscription = [](std::uint32_t ttl, std::uint32_t ip, std::uint16_t port) { return message_with(entry(sd::entry_type::subscribe_eventgroup, monitor, ttl, 1), sd::Endpoint{ip, sd::protocol_udp, port}); };
+    const auto offer = [](std::uint32_t ttl, Instance_key key, std::uint32_t ip) { return message_with(entry(sd::entry_type::offer_service, key, ttl), sd::Endpoint{ip, sd::protocol_udp, 30502}); };
+    const auto find = message_with(entry(sd::entry_type::find_service, monitor, 3));
+    // Entry bytes 06000010 0d01 0001 01 000003 00f00001: a subscription with reserved bits set.
+    const std::vector<std::uint8_t> reserved = {0xC0, 0, 0, 0, 0, 0, 0, 16, 0x06, 0, 0, 0x10, 0x0D, 0x01, 0, 0x01, 0x01, 0, 0, 0x03,
+                                                0, 0xF0, 0, 0x01, 0, 0, 0, 12, 0, 0x09, 0x04, 0, 0x7F, 0, 0, 0x05, 0, 0x11, 0x9C, 0x40};
+    const std::vector<std::tuple<const char*, std::function<void(Service_discovery&)>, std::size_t, std::size_t>> cases = {
+        {"SD from the DEM's address but another port: reboot flag, session 10 then 1", [&](Service_discovery& d) {
+             for (const std::uint16_t session : {10, 1}) from(d, find, Address{peer.ip, 40001}, session);
+         }, 0, 0},
+        {"a StopSubscribe of the DEM's endpoint from another address",
+         [&](Service_discovery& d) { from(d, subscription(0, peer_events.ip, peer_events.port), hostile); }, 0, 0},
+        {"one address subscribing five endpoints for ever", [&](Service_discovery& d) {
+             for (std::uint16_t n = 0; n < 5; ++n) from(d, subscription(sd::ttl_forever, hostile.ip, 40000 + n), hostile, n + 1);
+         }, 5, 1},
+        {"more subscribers than the eventgroup holds", [&](Service_discovery& d) {
+             for (std::uint32_t ip = 0x7F000100; ip < 0x7F000106; ++ip) from(d, subscription(sd::ttl_forever, ip, 40000), {ip, 30490});
+         }, 6, 1},
+        {"a subscription with reserved bits set",
+         [&](Service_discovery& d) { from(d, *sd::parse(reserved.data(), reserved.size()), hostile); }, 1, 1},
+        {"another sender's offer and StopOffer of the instance, an offer naming another address", [&](Service_discovery& d) {
+             from(d, offer(3, did, hostile.ip), hostile, 1);
+             from(d, offer(0, did, hostile.ip), hostile, 2);
+             from(d, offer(3, Instance_key{0x0401, 2}, 0x0A000001), hostile, 3);
+         }, 0, 0},
+        {"finds from more addresses than the peer table holds: those beyond are not answered", [&](Service_discovery& d) {
+             for (std::uint32_t ip = 0x7F000200; ip < 0x7F00020A; ++ip) from(d, find, {ip, 30490});
+         }, 7, 0},
+    };
+    for (const auto& [what, attack, answered, nacks] : cases) {
+        auto cfg = config();
+        cfg.max_subscribers_per_eventgroup = 6;
+        cfg.max_peers = 8;
+        Service_discovery discovery(cfg, 1);
+        discovery.offer(monitor_offer(), t0);
+        // The DEM offers an instance, subscribes, and has its Ack (session 1).
+        from(discovery, offer(3, did, peer.ip), peer);
+        from(discovery, subscription(3, peer_events.ip, peer_events.port), peer, 2);
+        answers.clear();
+        attack(discovery);
+        EXPECT_EQ(answers.size(), answered) << what;
+        EXPECT_EQ(std::count_if(answers.begin(), answers.end(), [](const Sent& s) { return s.entries.at(0).ttl == 0; }), nacks) << what;
+        const auto subscribers = discovery.subscribers(monitor, 1, t0);
+        EXPECT_EQ(std::count(subscribers.begin(), subscribers.end(), peer_events), 1) << what;
+        EXPECT_EQ(discovery.endpoint_of(did, t0), (Address{peer.ip, 30502})) << what;
+        EXPECT_FALSE(discovery.endpoint_of(Instance_key{0x0401, 2}, t0).has_value()) << what;
+        // The DEM's counter goes on from its Ack: no restart of this process for it to see.
+        answers.clear();
+        from(discovery, find, peer, 3);
+        ASSERT_EQ(answers.size(), 1u) << what;
+        EXPECT_EQ(answers[0].session, 2) << what;
+    }
 }
 
 TEST(DiscoveryStateMachine, AGatewayMaySubscribeForOtherAddressesWhenTheDeploymentSaysSo) {

@@ -441,6 +441,23 @@ TEST(UdpTransportTeardown, ASecondProcessOnTheSameAddressIsRefusedWithWhatToDo) 
                       " is in use by another process; give each process its own unicast address in "
                       "com_deployment.json: Address already in use");
     }
+    // With a shared port, a later socket on the very endpoint binds it; the
+    // offers going out find it: one error.
+    ara::log::Capture capture;
+    deployment.service_discovery.port = 0;
+    deployment.service_discovery.share_port = true;
+    Udp_transport shared(deployment);
+    shared.offer(did, {0, 2}, scripted(read_script));
+    const int one = 1, fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in at = loopback(shared.discovery_port().value_or(0));
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    const std::string text = "SOME/IP service discovery endpoint 127.0.0.1:" + std::to_string(ntohs(at.sin_port)) +
+                             " is bound by another socket too; discovery messages to it may not reach this process";
+    EXPECT_TRUE(capture.sink().wait_for_text(text));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // past the next cyclic offer
+    EXPECT_EQ(capture.sink().count(text), 1u);
+    ::close(fd);
 }
 
 }  // namespace
