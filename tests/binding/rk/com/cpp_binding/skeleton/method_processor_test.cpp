@@ -52,6 +52,7 @@ protected:
 // during a wait still runs.
 TEST_P(Processor, WaitReturnsAfterTheRunningRequestAndNeverBlocksInsideOne) {
     auto processor = create_method_processor(GetParam(), pool);
+    EXPECT_EQ(processor->processing_mode(), static_cast<std::uint8_t>(GetParam()));
     Gate gate;
     std::atomic<bool> long_started{false}, long_done{false}, done_at_return{false};
     processor->post([&] {
