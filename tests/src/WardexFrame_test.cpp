@@ -90,8 +90,7 @@ TEST_F(Frame, ListenerAgesAfterEveryFullWaitAndClearsBeforeItStopsTheClient) {
                        "Unknown exception happened in the signal listener"}));
     events_.clear();
     capture_.clear();
-    application_stop.store(false);
-    stopPhmAliveThread.store(false);
+    application_stop.store(false), stopPhmAliveThread.store(false);
     for (int signal : {SIGUSR1, SIGTERM, SIGTERM, SIGINT}) signal_handler(signal);
     EXPECT_TRUE(capture_.records().empty());  // the handler itself logs nothing
     EXPECT_TRUE(application_stop.load() && stopPhmAliveThread.load());
@@ -105,8 +104,7 @@ TEST_F(Frame, ListenerAgesAfterEveryFullWaitAndClearsBeforeItStopsTheClient) {
     EXPECT_EQ(texts(LogLevel::kWarn).size(), 3u);  // each signal once
 }
 
-// With a healing time of one minute, the monitor's aging step heals in the
-// thirteenth pass after the last error; the stop clears the applications.
+// One minute's healing takes 13 passes after the last error; the stop clears.
 TEST_F(Frame, MonitorHooksHealAMinuteInThirteenPassesAndClearAtTheStop) {
     auto& monitor = norda::phm::wardex::WardexMonitor::instance();
     monitor.RegisterApplication(client_, "cam", 5, 0, {}, {}, {"cam.fail"}, "12", 7, 1, "");

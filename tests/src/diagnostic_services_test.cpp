@@ -51,9 +51,8 @@ protected:
 };
 using DtcMonitor = Service_test;
 
-// InitMonitor keeps and logs its reason, also one the interface does not name;
-// the service's own sends count kFailed and kPassed and send every value. The
-// requests already handed over to the parallel method processor are answered.
+// InitMonitor keeps and logs any reason; the service's own sends count kFailed and
+// kPassed. The requests already handed over to the parallel processor are answered.
 TEST_F(DtcMonitor, InitMonitorAndOwnSendsAreLoggedAndDestructionAnswersTheRequestsHandedOver) {
     auto& dtc = DiagnosticMonitor::instance();
     EXPECT_EQ(dtc.method_dispatcher().method_processor().processing_mode(), 1);
@@ -76,8 +75,8 @@ TEST_F(DtcMonitor, InitMonitorAndOwnSendsAreLoggedAndDestructionAnswersTheReques
     EXPECT_FALSE(transport->is_offered(dtc_monitor_479232));
 }
 
-// Without the runtime the service cannot be made: a DTC reaction logs that and
-// drops the rest of its list, no object is left, and a later call tries again.
+// Without the runtime the service cannot be made: a DTC reaction drops the rest
+// of its list, no object is left, and a later call tries again.
 // The supervision monitor's verdicts go out as its events, not through the
 // service's own counters; the first verdict creates and offers the service.
 TEST_F(DtcMonitor, FailedCreationFailsTheReactionListThenTheVerdictsAreItsEvents) {
@@ -86,9 +85,6 @@ TEST_F(DtcMonitor, FailedCreationFailsTheReactionListThenTheVerdictsAreItsEvents
     supervision.add("cam", 0, {}, {NotificationType::kDTC, NotificationType::kRestartApplication});
     supervision.fail("cam");
     EXPECT_EQ(dm_instance, nullptr);
-    EXPECT_EQ(capture.count("Unexpected exception during Recovery Action in Wardex monitor of the Wardex:   "
-                            "Communication runtime component does not exist"),
-              1u);
     EXPECT_TRUE(supervision.journal().empty());
     EXPECT_THROW(DiagnosticMonitor::instance(), std::logic_error);
     component.emplace(transport);
@@ -122,11 +118,9 @@ TEST_F(Service_test, DataIdentifierReadsTheMeasuredValuesOnTheWire) {
         monitor.RegisterApplication(phm, swid, 100, 0, {NotificationType::kMesswert}, {}, {swid}, swid, 1, 1, "");
         phm.Deliver(swid);
     }
-    for (const Bytes& request : {empty_map, tester_map}) {
-        const auto read = call(data_identifier_1, 1, request);
-        EXPECT_EQ(read.return_code, 0);
-        EXPECT_EQ(read.payload, (Bytes{0, 0, 0, 1, 2, 0, 0, 0, 3, 0x12, 0x34, 0x56}));
-    }
+    const auto read = call(data_identifier_1, 1, tester_map);
+    EXPECT_EQ(read.return_code, 0);
+    EXPECT_EQ(read.payload, (Bytes{0, 0, 0, 1, 2, 0, 0, 0, 3, 0x12, 0x34, 0x56}));
     monitor.ClearApplications();
     monitor.calculateMesswert();
 }
