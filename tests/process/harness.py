@@ -3,8 +3,6 @@
 and `adaptive-sim platform` (a line per event) as children, in the sysroot
 of WARDEX_SYSROOT, with the executables of WARDEX_BIN_DIR and the deployment
 WARDEX_SHIPPED_DEPLOYMENT on private ports and a discovery group of their own.
-A cross build's WARDEX_BIN_DIR holds scripts that run each executable under
-the emulator WARDEX_EMULATOR, which also gets longer time-outs.
 """
 import json
 import os
@@ -26,7 +24,7 @@ CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
 DEPLOYMENT = SYSROOT + "/etc/adaptive/com_deployment.json"
 # A sanitized wardex is slower, and holds freed memory in quarantine.
 SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
-TIMEOUT = 120.0 if os.environ.get("WARDEX_EMULATOR") else 30.0
+TIMEOUT = 120.0 if os.environ.get("WARDEX_EMULATOR") else 30.0  # qemu-aarch64 is slower
 CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
