@@ -10,6 +10,7 @@ import harness as process
 import standard_peer_test as standard
 
 standard.WARDEX_ADDRESS, standard.PEER = "192.0.2.1", "192.0.2.2"
+DID = ("192.0.2.1", 30502)
 NAMESPACES = ("wardex-%d" % os.getpid(), "peer-%d" % os.getpid())
 LINK_END = "link set lo up\nlink set veth0 up\naddr add %s/24 dev veth0\nroute add 224.0.0.0/4 dev veth0\n"
 
@@ -35,22 +36,18 @@ class VethLink(standard.StandardPeer):
             ip(LINK_END % address, "-n", name)
         enter(NAMESPACES[1])  # the peer's sockets
         super().setUp()
-        enter(NAMESPACES[0])  # wardex and the platform, wardex on its link address
-        deployment = pathlib.Path(process.DEPLOYMENT)
-        deployment.write_text(deployment.read_text().replace('"127.0.0.1"', '"%s"' % standard.WARDEX_ADDRESS))
+        enter(NAMESPACES[0])  # wardex and the platform, with the shipped deployment on wardex's link address
+        shipped = pathlib.Path(os.environ["WARDEX_SHIPPED_DEPLOYMENT"]).read_text()
+        pathlib.Path(process.DEPLOYMENT).write_text(shipped.replace('"127.0.0.1"', '"%s"' % standard.WARDEX_ADDRESS))
 
     def supervising(self, wardex):
-        # Then the data identifier's offer reaches the peer through the group,
-        # and a Read across the link finds nothing measured yet.
+        # Then, once the data identifier is offered, a Read across the link finds nothing measured yet.
         super().supervising(wardex)
-        _, _, _, offer = self.peer.wait_for(lambda item: item[2] and any(
-            e.srv_id == 0x0401 for e in standard.entries_of(item[3], 0x01)), 0)
-        entry = next(e for e in standard.entries_of(offer, 0x01) if e.srv_id == 0x0401)
-        did = (standard.WARDEX_ADDRESS, offer[standard.SD].option_array[entry.index_1].port)
+        self.peer.wait_for(lambda item: any(e.srv_id == 0x0401 for e in standard.entries_of(item[3], 0x01)), 0)
         self.peer.events.settimeout(process.TIMEOUT)
-        self.peer.events.sendto(bytes.fromhex("04010001 0000000c 7e570001 01010000 00000000"), did)
-        reply = bytes.fromhex("04010001 0000000d 7e570001 01018000 00 00000000")
-        self.assertEqual(self.peer.events.recvfrom(1024), (reply, did))
+        self.peer.events.sendto(bytes.fromhex("04010001 0000000c 7e570001 01010000 00000000"), DID)
+        reply = bytes.fromhex("04010001 00000011 7e570001 01018000 00000001 00 00000000")
+        self.assertEqual(self.peer.events.recvfrom(1024), (reply, DID))
 
 
 if __name__ == "__main__":
