@@ -4,6 +4,9 @@
 # own. Meant for the target presets (`target`, `target-arm64`): their platform
 # files sit at the real paths. scripts/package builds the packages.
 include(GNUInstallDirs)
+# Installing builds nothing: scripts/package builds the two executables, not
+# the tests, before it runs cpack.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 # Where the executables read the deployment: /etc/adaptive on the target,
 # under the build's sysroot otherwise, whatever the installation prefix.
