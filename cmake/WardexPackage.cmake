@@ -25,7 +25,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME wardex)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Wardex developers <wardex@example.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Supervision application for an AUTOSAR-Adaptive-style ECU platform")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -46,17 +45,18 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 set(CPACK_DEBIAN_WARDEX_PACKAGE_NAME wardex)
+# Descriptions: the summary line, then the text (dpkg's indentation is added).
 set(CPACK_DEBIAN_WARDEX_DESCRIPTION "Supervision application for an AUTOSAR-Adaptive-style ECU platform
- Counts supervision failures against each application's error budget and
- reacts: log entries, measured values, DTC verdicts, restart or stop through
- execution management, or a platform reset. Offers a DTC monitor and a UDS
- data identifier over SOME/IP.")
+Counts supervision failures against each application's error budget and
+reacts: log entries, measured values, DTC verdicts, restart or stop through
+execution management, or a platform reset. Offers a DTC monitor and a UDS
+data identifier over SOME/IP.")
 file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${wardex_deployment_dir}/com_deployment.json\n")
 set(CPACK_DEBIAN_WARDEX_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME adaptive-sim)
 set(CPACK_DEBIAN_SIM_DESCRIPTION "Simulated AUTOSAR-Adaptive platform for Wardex test benches
- PHM, execution management, state manager, diagnostic event manager and a
- diagnostic tester, on the platform's sockets and SOME/IP.")
+PHM, execution management, state manager, diagnostic event manager and a
+diagnostic tester, on the platform's sockets and SOME/IP.")
 
 include(CPack)
