@@ -12,6 +12,7 @@ import standard_peer_test as standard
 standard.WARDEX_ADDRESS, standard.PEER = "192.0.2.1", "192.0.2.2"
 DID = ("192.0.2.1", 30502)
 NAMESPACES = ("wardex-%d" % os.getpid(), "peer-%d" % os.getpid())
+PAIR = "netns add {0}\nnetns add {1}\nlink add veth0 netns {0} type veth peer name veth0 netns {1}\n"
 LINK_END = "link set lo up\nlink set veth0 up\naddr add %s/24 dev veth0\nroute add 224.0.0.0/4 dev veth0\n"
 
 
@@ -31,7 +32,7 @@ class VethLink(standard.StandardPeer):
             self.skipTest("needs root to create network namespaces and a veth pair")
         for name in NAMESPACES:
             self.addCleanup(subprocess.run, ("ip", "netns", "delete", name), stderr=subprocess.DEVNULL)
-        ip("netns add {0}\nnetns add {1}\nlink add veth0 netns {0} type veth peer name veth0 netns {1}\n".format(*NAMESPACES))
+        ip(PAIR.format(*NAMESPACES))
         for name, address in zip(NAMESPACES, (standard.WARDEX_ADDRESS, standard.PEER)):
             ip(LINK_END % address, "-n", name)
         enter(NAMESPACES[1])  # the peer's sockets
