@@ -24,7 +24,7 @@ CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
 DEPLOYMENT = SYSROOT + "/etc/adaptive/com_deployment.json"
 # A sanitized wardex is slower, and holds freed memory in quarantine.
 SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
-TIMEOUT = 30.0
+TIMEOUT = 120.0 if os.environ.get("WARDEX_EMULATOR") else 30.0  # qemu-aarch64 is slower
 CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
