@@ -21,21 +21,6 @@ constexpr char kHostnameFile[] = "/var/run/adaptive/hostname";
 // Only its first line is used; a longer file is not a host name file.
 constexpr std::size_t kMaxHostnameFileBytes = 4096;
 
-class MonitorTarget final : public ConfigurationTarget {
-public:
-    void setHostName(const std::string& hostName) override {
-        norda::phm::wardex::WardexMonitor::instance().SetHostName(hostName);
-    }
-
-    void registerApplication(ApplicationConfiguration a) override {
-        norda::phm::wardex::WardexMonitor::instance().RegisterApplication(
-            phmCallbackClient, std::move(a.appInstanceId), a.numberOfAllowedErrors, 0,
-            std::move(a.callbackErrorHandling), std::move(a.callbackLimitErrorHandling),
-            std::move(a.callbackNames), std::move(a.swid), a.gid, a.counterHealingTimeMin,
-            std::move(a.messwertId));
-    }
-};
-
 // Wraps a number into 0...65535 the way an unsigned 16-bit conversion does,
 // with fractions truncated toward zero, and warns when it had to.
 std::uint16_t readUnsigned16(const nlohmann::json& application, const char* key,
@@ -124,6 +109,18 @@ ApplicationConfiguration readApplication(const nlohmann::json& entry) {
 
 }  // namespace
 
+MonitorTarget::MonitorTarget(norda::phm::wardex::WardexMonitor& monitor, ara::phm::PhmCallbackClient& client)
+    : monitor_(monitor), client_(client) {}
+
+void MonitorTarget::setHostName(const std::string& hostName) { monitor_.SetHostName(hostName); }
+
+void MonitorTarget::registerApplication(ApplicationConfiguration a) {
+    monitor_.RegisterApplication(client_, std::move(a.appInstanceId), a.numberOfAllowedErrors, 0,
+                                 std::move(a.callbackErrorHandling), std::move(a.callbackLimitErrorHandling),
+                                 std::move(a.callbackNames), std::move(a.swid), a.gid, a.counterHealingTimeMin,
+                                 std::move(a.messwertId));
+}
+
 bool get_hostname_of_partition(std::string& hostname) {
     return get_hostname_of_partition(hostname, wardex::paths::in_sysroot(kHostnameFile));
 }
@@ -145,7 +142,7 @@ bool get_hostname_of_partition(std::string& hostname, const std::string& hostnam
 }
 
 bool readConfigurationFromJsonFile() {
-    MonitorTarget monitor;
+    MonitorTarget monitor(norda::phm::wardex::WardexMonitor::instance(), phmCallbackClient);
     return readConfigurationFromJsonFile(wardex::paths::in_sysroot(kHostnameFile),
                                          wardex::paths::in_sysroot(kConfigurationBase), monitor);
 }

@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+namespace ara::phm {
+class PhmCallbackClient;
+}
+namespace norda::phm::wardex {
+class WardexMonitor;
+}
+
 // One application entry of the configuration, converted.
 struct ApplicationConfiguration {
     std::string appInstanceId;
@@ -29,6 +36,19 @@ public:
     virtual void registerApplication(ApplicationConfiguration application) = 0;
 };
 
+// The supervision monitor as the target: it takes the host name, and every
+// application is registered with it on the client, with no error reported yet.
+class MonitorTarget final : public ConfigurationTarget {
+public:
+    MonitorTarget(norda::phm::wardex::WardexMonitor& monitor, ara::phm::PhmCallbackClient& client);
+    void setHostName(const std::string& hostName) override;
+    void registerApplication(ApplicationConfiguration application) override;
+
+private:
+    norda::phm::wardex::WardexMonitor& monitor_;
+    ara::phm::PhmCallbackClient& client_;
+};
+
 // Reads the first line of the partition host name file, without a trailing
 // carriage return. False, and hostname unchanged, when the file cannot be read,
 // is not a regular file or is larger than 4096 bytes (the last two logged).
@@ -36,7 +56,7 @@ bool get_hostname_of_partition(std::string& hostname);
 bool get_hostname_of_partition(std::string& hostname, const std::string& hostnameFile);
 
 // Reads the partition's configuration and registers every application with
-// the supervision monitor on phmCallbackClient. False when reading stopped on
+// the process-wide supervision monitor on phmCallbackClient. False when reading stopped on
 // an error (logged here); applications registered before it stay registered.
 bool readConfigurationFromJsonFile();
 

@@ -134,6 +134,18 @@ void waitForStop(const std::atomic<bool>& flag, std::chrono::milliseconds timeou
     stopChanged.wait_for(lock, timeout, [&flag] { return flag.load(); });
 }
 
+void runMainBody(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::system_error& error) {
+        ara::log::LogError() << "std::system_error in Wardex Try: " << error.what();
+    } catch (const std::exception& error) {
+        ara::log::LogError() << "Unexpected exception: " << error.what();
+    } catch (...) {
+        ara::log::LogError() << "Unknown exception happened";
+    }
+}
+
 AliveSupervisionHooks AliveSupervisionHooks::platform() {
     return {&ara::phm::make_default_checkpoint_sink,
             [](std::chrono::milliseconds duration) { waitForStop(stopPhmAliveThread, duration); }};

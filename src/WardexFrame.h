@@ -47,6 +47,10 @@ void connectCallbackClient(ara::phm::PhmCallbackClient& client);
 // 5 s; on a stop request clears the applications and stops the client.
 void listenForSignal(ara::phm::PhmCallbackClient& client);
 
+// Runs main's body under its top-level handlers: an exception that leaves the
+// body is logged at error level by its type and goes no further.
+void runMainBody(const std::function<void()>& body);
+
 // What the alive supervision needs from outside; tests replace it.
 struct AliveSupervisionHooks {
     // The sink the PHM client reports to.

@@ -12,7 +12,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <system_error>
 
 int main(int /*argc*/, char** /*argv*/) {
     // libdlt prints locally (DLT_LOCAL_PRINT_MODE) with stdio: each line goes
@@ -22,7 +21,7 @@ int main(int /*argc*/, char** /*argv*/) {
                           ara::log::LogMode::kRemote, "");
     ara::log::Logger& mainLogger = ara::log::CreateLogger("MAIN", "main");
 
-    try {
+    runMainBody([&mainLogger] {
         // Lives through the whole teardown, so that every signal is logged.
         SignalReporter signalReporter;
         // Created before anything that communicates; destroyed last.
@@ -65,12 +64,6 @@ int main(int /*argc*/, char** /*argv*/) {
         threads.join(FrameThreads::Thread::kAliveSupervision);
         // The signal that ended the alive supervision comes before the teardown it causes.
         reportReceivedSignals();
-    } catch (const std::system_error& error) {
-        ara::log::LogError() << "std::system_error in Wardex Try: " << error.what();
-    } catch (const std::exception& error) {
-        ara::log::LogError() << "Unexpected exception: " << error.what();
-    } catch (...) {
-        ara::log::LogError() << "Unknown exception happened";
-    }
+    });
     return 0;
 }

@@ -90,8 +90,7 @@ TEST_F(Frame, ListenerAgesAfterEveryFullWaitAndClearsBeforeItStopsTheClient) {
                        "Unknown exception happened in the signal listener"}));
     events_.clear();
     capture_.clear();
-    application_stop.store(false);
-    stopPhmAliveThread.store(false);
+    application_stop.store(false), stopPhmAliveThread.store(false);
     for (int signal : {SIGUSR1, SIGTERM, SIGTERM, SIGINT}) signal_handler(signal);
     EXPECT_TRUE(capture_.records().empty());  // the handler itself logs nothing
     EXPECT_TRUE(application_stop.load() && stopPhmAliveThread.load());
@@ -103,6 +102,30 @@ TEST_F(Frame, ListenerAgesAfterEveryFullWaitAndClearsBeforeItStopsTheClient) {
     std::sort(first.begin(), first.end());
     EXPECT_EQ(first, (Strings{"received signal:  15", "received signal:  15", "received signal:  2"}));
     EXPECT_EQ(texts(LogLevel::kWarn).size(), 3u);  // each signal once
+}
+
+// One minute's healing takes 13 passes after the last error; the stop clears.
+TEST_F(Frame, MonitorHooksHealAMinuteInThirteenPassesAndClearAtTheStop) {
+    auto& monitor = norda::phm::wardex::WardexMonitor::instance();
+    monitor.RegisterApplication(client_, "cam", 5, 0, {}, {}, {"cam.fail"}, "12", 7, 1, "");
+    const auto listener = SignalListenerHooks::monitor();
+    for (int failure = 0; failure < 2; ++failure) {  // the second starts the healing time again
+        client_.Deliver("cam.fail");
+        for (int pass = 0; pass < 12; ++pass) listener.ageApplications();
+    }
+    EXPECT_TRUE(monitor.GetApplications().back()->hadError());
+    listener.ageApplications();
+    EXPECT_FALSE(monitor.GetApplications().back()->hadError());
+    listener.clearApplications();
+    EXPECT_TRUE(monitor.GetApplications().empty());
+}
+
+TEST_F(Frame, MainBodyEscapesAreLoggedByType) {
+    runMainBody([] { throw std::system_error(EIO, std::generic_category(), "offer"); });
+    runMainBody([] { throw std::length_error("too long"); });
+    runMainBody([] { throw 1; });
+    EXPECT_EQ(texts(LogLevel::kError), (Strings{"std::system_error in Wardex Try:  offer: " + std::generic_category().message(EIO),
+                                                "Unexpected exception:  too long", "Unknown exception happened"}));
 }
 
 TEST_F(Frame, ThreadsLeftRunningByAnEarlyExitAreStoppedAndJoined) {
