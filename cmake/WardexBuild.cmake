@@ -29,6 +29,11 @@ if(CCACHE_PROGRAM)
   set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
 endif()
 
+# A cross build's executables run through CMAKE_CROSSCOMPILING_EMULATOR (ctest
+# and gtest discovery put it in front by themselves); as one command-line
+# prefix for the tests that start a target executable themselves.
+list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " WARDEX_EMULATOR)
+
 function(wardex_add_subdirectory dir)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})

@@ -27,9 +27,10 @@ SIM = os.path.join(BIN_DIR, "adaptive-sim")
 RUN_DIR = SYSROOT + "/var/run/adaptive"
 CONFIG_BASE = SYSROOT + "/etc/Wardex_InitialData"
 DEPLOYMENT = SYSROOT + "/etc/adaptive/com_deployment.json"
-# A sanitized wardex is slower, and holds freed memory in quarantine.
-SANITIZED = bool(os.environ.get("WARDEX_SANITIZE"))
-TIMEOUT = 30.0
+# A sanitized wardex, or one under the emulator, is slower, and its resident
+# memory is not its own (quarantine, or the emulator's translation cache).
+SANITIZED = bool(os.environ.get("WARDEX_SANITIZE") or os.environ.get("WARDEX_EMULATOR"))
+TIMEOUT = 120.0 if os.environ.get("WARDEX_EMULATOR") else 30.0  # qemu-aarch64 is slower
 CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 

@@ -86,9 +86,9 @@ class Peer:
             with self.lock:
                 self.received.append((time.monotonic(), source, via_group, SOMEIP(data)))
 
-    def send(self, entries, options=(), to=(WARDEX_ADDRESS, SD_PORT), flags=0xC0, session=None):
+    def send(self, entries, options=(), to=None, flags=0xC0, session=None):
         self.session = session if session is not None else self.session + 1
-        self.unicast.sendto(sd_message(self.session, entries, options, flags), to)
+        self.unicast.sendto(sd_message(self.session, entries, options, flags), to or (WARDEX_ADDRESS, SD_PORT))
 
     def wait_for(self, predicate, since, timeout=process.TIMEOUT):
         deadline = time.monotonic() + timeout
