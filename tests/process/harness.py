@@ -15,6 +15,11 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib"))
+import processes  # noqa: E402  (shared with the measuring scripts)
+
+free_udp_port, resident_kib = processes.free_udp_port, processes.resident_kib
+
 BIN_DIR = os.environ.get("WARDEX_BIN_DIR", "")
 SYSROOT = os.environ.get("WARDEX_SYSROOT", "")
 WARDEX = os.path.join(BIN_DIR, "wardex")
@@ -30,25 +35,8 @@ CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
 
-def free_udp_port():
-    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    probe.bind(("127.0.0.1", 0))
-    port = probe.getsockname()[1]
-    probe.close()
-    return port
-
-
 def install_deployment():
-    os.makedirs(os.path.dirname(DEPLOYMENT), exist_ok=True)
-    with open(os.environ["WARDEX_SHIPPED_DEPLOYMENT"]) as shipped:
-        deployment = json.load(shipped)
-    deployment["service_discovery"].update(port=free_udp_port(), multicast="239.80.%d.%d" % (
-        (os.getpid() >> 8) & 0xFF, os.getpid() & 0xFF))
-    for service in deployment["services"]:
-        for instance in service["instances"]:
-            instance["port"] = 0
-    with open(DEPLOYMENT, "w") as file:
-        json.dump(deployment, file)
+    processes.install_deployment(os.environ["WARDEX_SHIPPED_DEPLOYMENT"], DEPLOYMENT, 80)
 
 
 def remove(*paths):
@@ -62,11 +50,6 @@ def application(instance, callback, allowed=2, healing=1, errors=("DLT",), limit
             "MesswertID": "M" + instance, "numberOfAllowedErrors": allowed,
             "callbackErrorHandling": list(errors), "callbackLimitErrorHandling": list(limit),
             "callbackNames": [callback]}
-
-
-def resident_kib(pid, field="VmRSS"):
-    with open("/proc/%d/status" % pid) as status:
-        return int(re.search(field + r":\s+(\d+) kB", status.read()).group(1))
 
 
 def wait(condition, what):

@@ -45,56 +45,24 @@ public:
     }
 
     void run(const std::function<void(const std::string&)>& deliver) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopped_) return;
-            if (stop_ == nullptr) {
-                stop_ = std::make_unique<wardex::io::Wakeup>();
-                added_ = std::make_unique<wardex::io::Wakeup>();
-            }
-        }
+        if (!create_wakeups()) return;
         // stop_ stays readable once stop() has notified it: it ends the waits
         // of this thread, those of the callbacks it delivers to included.
         wardex::io::Cancel_scope cancel(stop_->fd());
-        bool announced_absence = false;
-        std::unique_ptr<wardex::io::Line_connection> connection;
-        std::size_t announced = 0;
+        Link link;
         while (!stopped()) {
             bool open = true;
             try {
-                if (connection == nullptr) {
-                    connection = connect(announced_absence);
-                    announced = 0;
-                    if (connection == nullptr) {
-                        pollfd stop[1] = {{stop_->fd(), POLLIN, 0}};
-                        wait(stop, 1, static_cast<int>(retry_.count()));
-                        continue;
-                    }
-                }
-                announce(*connection, announced);
-                pollfd fds[3] = {{stop_->fd(), POLLIN, 0},
-                                 {added_->fd(), POLLIN, 0},
-                                 {connection->fd(), waiting_events(*connection, announced), 0}};
-                wait(fds, 3, -1);
-                if (fds[1].revents != 0) added_->drain();
-                if (fds[2].revents == 0) continue;
-                // One bounded chunk at a time: its failures are handled
-                // before more is read, however much PHM sends.
-                open = connection->read_some();
+                if (!connect_or_wait(link)) continue;
+                open = exchange(link);
             } catch (const std::system_error& error) {
                 if (error.code().value() == ECANCELED) break;
                 open = false;
             }
-            if (connection != nullptr) {
-                while (auto line = connection->next_line()) handle_line(*line, deliver);
+            if (link.connection != nullptr) {
+                while (auto line = link.connection->next_line()) handle_line(*line, deliver);
             }
-            if (!open) {
-                // A PHM that closes every connection at once must not fill
-                // the log; "Connected to PHM" follows only a loss logged.
-                connection.reset();
-                announced_absence = warn("Connection to PHM lost; reconnecting",
-                                         [](auto& stream) { stream << "Connection to PHM lost; reconnecting"; });
-            }
+            if (!open) drop(link);
         }
     }
 
@@ -106,6 +74,58 @@ public:
 
 private:
     static constexpr std::chrono::seconds kConnectTimeout{1};
+
+    // The Run thread's connection and what it has sent on it.
+    struct Link {
+        std::unique_ptr<wardex::io::Line_connection> connection;
+        std::size_t announced = 0;       // names_ sent on this connection
+        bool announced_absence = false;  // PHM's absence or loss was logged
+    };
+
+    // Creates the wake-ups on the first run; false once stop() was called.
+    bool create_wakeups() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) return false;
+        if (stop_ == nullptr) {
+            stop_ = std::make_unique<wardex::io::Wakeup>();
+            added_ = std::make_unique<wardex::io::Wakeup>();
+        }
+        return true;
+    }
+
+    // Whether there is a connection; without one, a new one is tried, and if
+    // PHM does not take it the retry interval is waited out first.
+    bool connect_or_wait(Link& link) {
+        if (link.connection != nullptr) return true;
+        link.connection = connect(link.announced_absence);
+        link.announced = 0;
+        if (link.connection != nullptr) return true;
+        pollfd stop[1] = {{stop_->fd(), POLLIN, 0}};
+        wait(stop, 1, static_cast<int>(retry_.count()));
+        return false;
+    }
+
+    // Sends the subscriptions not yet sent, waits until PHM sends or takes
+    // more, and reads one bounded chunk: its failures are handled before
+    // more is read, however much PHM sends. False once PHM closed.
+    bool exchange(Link& link) {
+        announce(*link.connection, link.announced);
+        pollfd fds[3] = {{stop_->fd(), POLLIN, 0},
+                         {added_->fd(), POLLIN, 0},
+                         {link.connection->fd(), waiting_events(*link.connection, link.announced), 0}};
+        wait(fds, 3, -1);
+        if (fds[1].revents != 0) added_->drain();
+        if (fds[2].revents == 0) return true;
+        return link.connection->read_some();
+    }
+
+    // A PHM that closes every connection at once must not fill the log;
+    // "Connected to PHM" follows only a loss logged.
+    void drop(Link& link) {
+        link.connection.reset();
+        link.announced_absence = warn("Connection to PHM lost; reconnecting",
+                                      [](auto& stream) { stream << "Connection to PHM lost; reconnecting"; });
+    }
 
     bool stopped() {
         std::lock_guard<std::mutex> lock(mutex_);

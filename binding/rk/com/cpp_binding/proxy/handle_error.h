@@ -24,13 +24,21 @@ namespace rk::com::cpp_binding::proxy::detail {
 // The code a caller sees when a reply's code or data make no sense.
 constexpr std::uint8_t invalid_reply = 0x8A;
 
-template <typename M, typename R>
-void handle_error(const rk::com::log::Generic_logger& logger, const Service_info& service_info,
-                  std::uint8_t return_code, const std::shared_ptr<tq::com::Promise<R>>& promise,
-                  const tq::com::runtime::Serialized_payload& payload) {
-    namespace incidents = log::incidents;
-    const std::uint16_t method_id = M::id;
+// Fails the promise with error, logged as incident.
+template <typename R, typename Incident, typename Error>
+void fail(const rk::com::log::Generic_logger& logger, const Incident& incident, const Error& error,
+          const std::shared_ptr<tq::com::Promise<R>>& promise) {
+    rk::com::log::trace(logger, incident, std::string(error.what()));
+    promise->set_exception(std::make_exception_ptr(error));
+}
 
+// Whether the method defines an application error for the code: if so, the
+// promise is failed with it, or as an invalid reply when its decoder throws.
+template <typename M, typename R>
+bool failed_with_application_error(const rk::com::log::Generic_logger& logger, const Service_info& service_info,
+                                   std::uint8_t return_code, const std::shared_ptr<tq::com::Promise<R>>& promise,
+                                   const tq::com::runtime::Serialized_payload& payload) {
+    const std::uint16_t method_id = M::id;
     // The bytes live here for as long as the error's decoder reads them.
     const std::vector<std::uint8_t> bytes = payload.payload();
     std::exception_ptr application_error;
@@ -38,50 +46,49 @@ void handle_error(const rk::com::log::Generic_logger& logger, const Service_info
         application_error = M::GetApplicationErrorExceptionPtr(return_code, bytes);
     } catch (const std::exception& error) {
         rk::com::log::trace(
-            logger,
-            incidents::Method_call_deserializer_exception{service_info, method_id, return_code},
+            logger, log::incidents::Method_call_deserializer_exception{service_info, method_id, return_code},
             std::string(error.what() != nullptr ? error.what() : ""));
         promise->set_exception(std::make_exception_ptr(Transport_exception(invalid_reply)));
-        return;
+        return true;
     }
+    if (!application_error) return false;
+    rk::com::log::trace(logger, log::incidents::Method_call_response_rx{service_info, method_id, return_code},
+                        cpp_binding::to_string(application_error));
+    promise->set_exception(application_error);
+    return true;
+}
 
-    if (application_error) {
-        rk::com::log::trace(
-            logger, incidents::Method_call_response_rx{service_info, method_id, return_code},
-            cpp_binding::to_string(application_error));
-        promise->set_exception(application_error);
-        return;
-    }
-
+// A code without an application error: the transport's verdict on the call
+// (no reply, refused, not sent, service gone), or a reply that makes no sense.
+template <typename R>
+void fail_with_transport_error(const rk::com::log::Generic_logger& logger, const Service_info& service_info,
+                               std::uint16_t method_id, std::uint8_t return_code,
+                               const std::shared_ptr<tq::com::Promise<R>>& promise) {
+    namespace incidents = log::incidents;
     switch (return_code) {
     case runtime::return_code::timeout:
     case runtime::return_code::rejected:
-    case runtime::return_code::send_failed: {
-        const Transport_exception error(return_code);
-        rk::com::log::trace(
-            logger, incidents::Method_call_request_err{service_info, method_id, return_code},
-            std::string(error.what()));
-        promise->set_exception(std::make_exception_ptr(error));
+    case runtime::return_code::send_failed:
+        fail(logger, incidents::Method_call_request_err{service_info, method_id, return_code},
+             Transport_exception(return_code), promise);
+        return;
+    case runtime::return_code::not_available:
+        fail(logger, incidents::Method_call_request_err{service_info, method_id, return_code},
+             Service_not_available_exception(), promise);
+        return;
+    default:
+        fail(logger, incidents::Method_call_response_invalid_code{service_info, method_id, return_code},
+             Transport_exception(invalid_reply), promise);
         return;
     }
-    case runtime::return_code::not_available: {
-        const Service_not_available_exception error;
-        rk::com::log::trace(
-            logger, incidents::Method_call_request_err{service_info, method_id, return_code},
-            std::string(error.what()));
-        promise->set_exception(std::make_exception_ptr(error));
-        return;
-    }
-    default: {
-        const Transport_exception error(invalid_reply);
-        rk::com::log::trace(
-            logger,
-            incidents::Method_call_response_invalid_code{service_info, method_id, return_code},
-            std::string(error.what()));
-        promise->set_exception(std::make_exception_ptr(error));
-        return;
-    }
-    }
+}
+
+template <typename M, typename R>
+void handle_error(const rk::com::log::Generic_logger& logger, const Service_info& service_info,
+                  std::uint8_t return_code, const std::shared_ptr<tq::com::Promise<R>>& promise,
+                  const tq::com::runtime::Serialized_payload& payload) {
+    if (failed_with_application_error<M>(logger, service_info, return_code, promise, payload)) return;
+    fail_with_transport_error(logger, service_info, M::id, return_code, promise);
 }
 
 }  // namespace rk::com::cpp_binding::proxy::detail
