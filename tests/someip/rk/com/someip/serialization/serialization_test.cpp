@@ -264,14 +264,12 @@ TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue
     EXPECT_EQ(decode<String_map>(complete), (String_map{{"k", "1"}}));
 }
 
+// A length field cannot reach this on 64 bits; the maps above end short of,
+// at and past their payload's end.
 TEST(DeserializeMaps, RecordEndArithmeticIsCheckedBeforeItIsDone) {
     constexpr auto max = std::numeric_limits<std::size_t>::max();
     expect_exception<std::overflow_error>([] { detail::calc_record_end_offset_or_throw(10, 20, max - 5); },
                                           "Deserialization detected std::size_t overflow.");
-    expect_exception<std::out_of_range>([] { detail::calc_record_end_offset_or_throw(10, 20, 11); },
-                                        "Deserialization calculated invalid end position.");
-    EXPECT_EQ(detail::calc_record_end_offset_or_throw(10, 20, 10), 20u);
-    EXPECT_EQ(detail::calc_record_end_offset_or_throw(10, 20, no_record_length), 20u);
 }
 
 }  // namespace
