@@ -17,7 +17,7 @@ const char* const minimal = R"({
                 "methods": [{"name": "M", "id": "0x7fff"}]}]})";
 
 template <typename Read>
-std::string error_of(Read&& read) {
+std::string error_from(Read&& read) {
     try {
         read();
     } catch (const Deployment_error& error) {
@@ -25,7 +25,7 @@ std::string error_of(Read&& read) {
     }
     return "no error";
 }
-std::string error_of(const std::string& text) { return error_of([&] { parse_deployment(text, "f.json"); }); }
+std::string error_of(const std::string& text) { return error_from([&] { parse_deployment(text, "f.json"); }); }
 
 TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddress) {
     const std::string path = ::testing::TempDir() + "/deployment_test_given.json";
@@ -44,7 +44,7 @@ TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddres
     EXPECT_EQ(std::tie(s.instances[0].instance_id, s.instances[0].address), std::make_tuple(std::uint16_t{1}, std::string("127.0.0.7")));
     EXPECT_EQ(s.methods.at(0).id, 0x7FFF);
     const std::string missing = ::testing::TempDir() + "/no_such_deployment.json";
-    EXPECT_EQ(error_of([&] { process_deployment(missing); }), missing + ": cannot be read");
+    EXPECT_EQ(error_from([&] { process_deployment(missing); }), missing + ": cannot be read");
 }
 
 TEST(DeploymentFile, AWrongFileNamesTheFileAndTheKey) {
