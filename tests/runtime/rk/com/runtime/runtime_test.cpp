@@ -6,6 +6,7 @@
 #include "rk/com/runtime/component_singleton.h"
 #include "rk/com/runtime/fake_transport.h"
 #include "rk/com/runtime/local_transport.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -91,8 +92,9 @@ TEST_F(WithFakeTransport, StoppedDispatcherAndUnknownMethodAreRefusedAndRequests
     EXPECT_EQ(transport->deliver_request(info, 7, {1})->wait().value_or(Reply{}).return_code, 0x82);
     EXPECT_EQ(provider.calls.load(), 0);
     transport->deliver_request(info, 0, {1}, false);
+    // Stopping discards what is still queued, so the request must have run first.
+    EXPECT_TRUE(wardex::test::wait_until([&] { return provider.calls == 1; }));
     provider.dispatcher.stop();
-    EXPECT_EQ(provider.calls.load(), 1);
 }
 
 TEST_F(WithFakeTransport, MethodCallIdsWrapFromFFFFToOne) {
