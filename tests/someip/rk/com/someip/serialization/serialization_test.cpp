@@ -23,7 +23,6 @@ using namespace testing;
 using String_map = std::map<std::string, std::string>;
 
 enum class Reason : std::uint8_t {};
-enum class Action : std::uint8_t { kPassed = 0, kFailed = 1 };
 
 // The shape of the data identifier's Read result.
 struct Read_output {
@@ -95,7 +94,6 @@ TEST(Wire, EveryTypeInUseHasItsBytesBothWaysAndItsLength) {
     expect_wire(std::uint32_t{0xA1B2C3D4}, big, {0xA1, 0xB2, 0xC3, 0xD4});
     expect_wire(std::uint32_t{0xA1B2C3D4}, with(4, 1234), {0xD4, 0xC3, 0xB2, 0xA1});
     expect_wire(std::uint16_t{0x0102}, with(4, 1234), {0x02, 0x01});
-    expect_wire(Action::kFailed, big, {0x01});
     expect_wire(Reason{0xFF}, big, {0xFF});
     expect_wire(std::array<std::uint8_t, 1>{7}, big, {0x00, 0x00, 0x00, 0x01, 0x07});
     expect_wire(std::array<std::uint8_t, 1>{7}, with(0), {0x07});
