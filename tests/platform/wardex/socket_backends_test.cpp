@@ -148,9 +148,10 @@ protected:
 
 // Identities count per client; a recovery request may take 2 s, a state
 // report far less. Arguments that cannot go on one line are refused before
-// anything is sent; a refusal carries EM's errno and text.
-TEST_F(ExecSocketBackend, EachRequestCarriesItsIdentityAndDeadlineAndGetsItsOwnAnswer) {
-    Fake_line_daemon daemon(path_, [](const std::string& line) {
+// anything is sent; a refusal carries EM's errno and text. After EM restarted
+// a request goes over a fresh connection.
+TEST_F(ExecSocketBackend, EachRequestCarriesItsIdentityAndDeadlineAndGetsItsOwnAnswerAlsoAfterARestart) {
+    std::optional<Fake_line_daemon> daemon(std::in_place, path_, [](const std::string& line) {
         return plain(line) == "restart App1" ? answer(line, "error 1 not yours") : ok(line);
     });
     Recovery_action_client client(backend());
@@ -173,7 +174,7 @@ TEST_F(ExecSocketBackend, EachRequestCarriesItsIdentityAndDeadlineAndGetsItsOwnA
     client.reset_platform(5000);
     application.ReportApplicationState(exec::ApplicationState::kShuttingdown);
     std::vector<std::string> sent;  // identity and text of each line
-    for (const auto& line : daemon.lines()) {
+    for (const auto& line : daemon->lines()) {
         sent.push_back(std::to_string(request_of(line).id) + " " + plain(line));
         const auto budget = request_of(line).deadline_ns - start_ns;
         EXPECT_TRUE(sent.back().find(" state ") == 1 ? budget < 1'000'000'000u : budget > 1'900'000'000u) << line;
@@ -181,19 +182,10 @@ TEST_F(ExecSocketBackend, EachRequestCarriesItsIdentityAndDeadlineAndGetsItsOwnA
     EXPECT_EQ(sent, (std::vector<std::string>{"1 state Wardex kRunning", "1 restart App1", "2 stop App with blanks",
                                               "3 reset-platform 5000", "2 state Wardex kShuttingdown"}));
     EXPECT_TRUE(capture_.texts().empty());
-}
-
-// After EM restarted a request goes over a fresh connection.
-TEST_F(ExecSocketBackend, RequestAfterTheDaemonRestartedGoesOverAFreshConnection) {
-    Recovery_action_client client(backend());
-    {
-        Fake_line_daemon first(path_, ok);
-        client.restart_instance("App1");
-    }
-    Fake_line_daemon second(path_, ok);
+    daemon.emplace(path_, ok);
     client.restart_instance("App2");
-    ASSERT_EQ(second.lines().size(), 1u);
-    EXPECT_EQ(plain(second.lines()[0]), "restart App2");
+    ASSERT_EQ(daemon->lines().size(), 1u);
+    EXPECT_EQ(plain(daemon->lines()[0]), "restart App2");
 }
 
 // Lines besides the answer are dropped: the first of a wait is logged with

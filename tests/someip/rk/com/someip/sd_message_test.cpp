@@ -13,6 +13,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// An offer with one endpoint and a subscription without, session 1.
+const Bytes reference = {0xff, 0xff, 0x81, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01,
+                         0x02, 0x00, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x01, 0x00, 0x00, 0x10,
+                         0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00,
+                         0x00, 0x00, 0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01,
+                         0x00, 0x00, 0x00, 0x0c, 0x00, 0x09, 0x04, 0x00, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x11,
+                         0x77, 0x2d};
+
 TEST(SdMessage, OfferAndSubscribeEncodeToTheReferenceBytes) {
     sd::Message message;
     message.flags = sd::flag_reboot | sd::flag_unicast;
@@ -29,46 +37,32 @@ TEST(SdMessage, OfferAndSubscribeEncodeToTheReferenceBytes) {
     subscribe.first_count = 0;
     subscribe.eventgroup = 1;
     message.entries = {offer, subscribe};
-    const Bytes expected = {0xff, 0xff, 0x81, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01,
-                            0x02, 0x00, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x01, 0x00, 0x00, 0x10,
-                            0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x06, 0x00,
-                            0x00, 0x00, 0x12, 0x34, 0x00, 0x01, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01,
-                            0x00, 0x00, 0x00, 0x0c, 0x00, 0x09, 0x04, 0x00, 0x7f, 0x00, 0x00, 0x01, 0x00, 0x11,
-                            0x77, 0x2d};
     const auto bytes = sd::encode(message, 1);
-    ASSERT_EQ(bytes, expected);
+    ASSERT_EQ(bytes, reference);
 
     const auto parsed = sd::parse(bytes.data() + 16, bytes.size() - 16);
     ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(sd::encode(*parsed, 1), expected) << "parsed back whole";
+    EXPECT_EQ(sd::encode(*parsed, 1), reference) << "parsed back whole";
     EXPECT_EQ(parsed->endpoints_of(parsed->entries[0]),
               std::vector<sd::Endpoint>{(sd::Endpoint{0x7F000001, sd::protocol_udp, 30509})});
     EXPECT_TRUE(parsed->endpoints_of(parsed->entries[1]).empty());
 }
 
 TEST(SdMessage, PayloadsThatDoNotAddUpAreRefusedWhole) {
-    sd::Message message;
-    sd::Entry offer;
-    offer.type = sd::entry_type::offer_service;
-    offer.first_option = sd::add_endpoint(message, sd::Endpoint{0x7F000001, sd::protocol_udp, 1});
-    offer.first_count = 1;
-    message.entries = {offer};
-    const auto whole = sd::encode(message, 1);
-    const Bytes good(whole.begin() + 16, whole.end());
-    ASSERT_TRUE(sd::parse(good.data(), good.size()).has_value());
-
+    // Past the header: flags, entries length, two entries from 8, options length at 40, the option from 44.
+    const Bytes good(reference.begin() + 16, reference.end());
     auto broken = [&](std::size_t at, std::uint8_t value) {
         Bytes bytes = good;
         bytes.at(at) = value;
         return bytes;
     };
     const std::vector<std::pair<const char*, Bytes>> cases = {
-        {"entry array past the end", broken(7, 0x30)},
+        {"entry array past the end", broken(7, 0x40)},
         {"entry array of part of an entry", broken(7, 0x08)},
         {"first option run past the options", broken(9, 1)},
         {"second option run past the options", [&] { Bytes b = broken(11, 0x11); b.at(10) = 1; return b; }()},
-        {"option length past its array", broken(29, 0x0A)},
-        {"options array past the end", broken(27, 0x0D)},
+        {"option length past its array", broken(45, 0x0A)},
+        {"options array past the end", broken(43, 0x0D)},
         {"cut short", Bytes(good.begin(), good.end() - 1)},
         {"bytes left over", [&] { Bytes b = good; b.push_back(0); return b; }()},
         {"no header", Bytes{0xC0, 0, 0}},

@@ -16,8 +16,7 @@ void Fake_transport::set_remote(const Service_info& service, bool available) {
     Availability_handler notify;
     {
         Lock lock(mutex_);
-        if (available) remote_.insert(service);
-        if (!available) remote_.erase(service);
+        available ? void(remote_.insert(service)) : void(remote_.erase(service));
         notify = availability_;
     }
     if (notify) notify(service, available);
@@ -47,23 +46,21 @@ std::shared_ptr<const Fake_transport::Reply_slot> Fake_transport::deliver_reques
             std::call_once(slot->once_, [&] { slot->promise_.set_value(Reply{code, answer.payload()}); });
         };
     }
-    std::shared_ptr<Request_handler> provider;
-    {
+    const auto provider = [&] {
         Lock lock(mutex_);
-        if (offered_.count(service) != 0) provider = offered_[service];
-    }
+        const auto found = offered_.find(service);
+        return found == offered_.end() ? nullptr : found->second;
+    }();
     if (provider) provider->on_request(method_id, method_call_id, payload_of(std::move(payload)), std::move(reply));
     if (!provider && reply) reply(return_code::not_available, Serialized_payload());
     return slot;
 }
 
 void Fake_transport::stop_offer(const Service_info& service) {
-    std::shared_ptr<Request_handler> released;  // let go outside the lock
-    Lock lock(mutex_);
-    auto found = offered_.find(service);
-    if (found == offered_.end()) return;
-    released = std::move(found->second);
-    offered_.erase(found);
+    auto released = [&] {  // let go outside the lock
+        Lock lock(mutex_);
+        return offered_.extract(service);
+    }();
 }
 
 }  // namespace rk::com::runtime

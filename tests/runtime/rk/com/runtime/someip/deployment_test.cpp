@@ -16,6 +16,17 @@ const char* const minimal = R"({
                 "instances": [{"instance": "x", "instance_id": 1, "port": 0}],
                 "methods": [{"name": "M", "id": "0x7fff"}]}]})";
 
+template <typename Read>
+std::string error_from(Read&& read) {
+    try {
+        read();
+    } catch (const Deployment_error& error) {
+        return error.what();
+    }
+    return "no error";
+}
+std::string error_of(const std::string& text) { return error_from([&] { parse_deployment(text, "f.json"); }); }
+
 TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddress) {
     const std::string path = ::testing::TempDir() + "/deployment_test_given.json";
     std::ofstream(path) << minimal;
@@ -33,21 +44,7 @@ TEST(DeploymentFile, AGivenFileReplacesTheDefaultWithHexTextsAndTheUnicastAddres
     EXPECT_EQ(std::tie(s.instances[0].instance_id, s.instances[0].address), std::make_tuple(std::uint16_t{1}, std::string("127.0.0.7")));
     EXPECT_EQ(s.methods.at(0).id, 0x7FFF);
     const std::string missing = ::testing::TempDir() + "/no_such_deployment.json";
-    try {
-        process_deployment(missing);
-        FAIL() << "no error";
-    } catch (const Deployment_error& error) {
-        EXPECT_EQ(std::string(error.what()), missing + ": cannot be read");
-    }
-}
-
-std::string error_of(const std::string& text) {
-    try {
-        parse_deployment(text, "f.json");
-    } catch (const Deployment_error& error) {
-        return error.what();
-    }
-    return "no error";
+    EXPECT_EQ(error_from([&] { process_deployment(missing); }), missing + ": cannot be read");
 }
 
 TEST(DeploymentFile, AWrongFileNamesTheFileAndTheKey) {

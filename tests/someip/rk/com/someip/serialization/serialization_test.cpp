@@ -23,7 +23,6 @@ using namespace testing;
 using String_map = std::map<std::string, std::string>;
 
 enum class Reason : std::uint8_t {};
-enum class Action : std::uint8_t { kPassed = 0, kFailed = 1 };
 
 // The shape of the data identifier's Read result.
 struct Read_output {
@@ -31,16 +30,9 @@ struct Read_output {
     std::vector<std::uint8_t> data;
 
     template <typename F>
-    void visit_fields(F&& f) {
-        f(count);
-        f(data);
-    }
+    void visit_fields(F&& f) { f(count), f(data); }
     template <typename F>
-    void visit_fields(F&& f) const {
-        f(count);
-        f(data);
-    }
-
+    void visit_fields(F&& f) const { f(count), f(data); }
     bool operator==(const Read_output& other) const { return count == other.count && data == other.data; }
 };
 
@@ -72,11 +64,8 @@ T decode(const Bytes& payload, const Serialization_properties& properties = defa
 }
 
 struct Only_mutable_visitor {
-    int field = 0;
     template <typename F>
-    void visit_fields(F&& f) {
-        f(field);
-    }
+    void visit_fields(F&& f) { f(0); }
 };
 static_assert(!is_generated_type_v<Only_mutable_visitor>, "encoding needs the const visitor too");
 
@@ -105,7 +94,6 @@ TEST(Wire, EveryTypeInUseHasItsBytesBothWaysAndItsLength) {
     expect_wire(std::uint32_t{0xA1B2C3D4}, big, {0xA1, 0xB2, 0xC3, 0xD4});
     expect_wire(std::uint32_t{0xA1B2C3D4}, with(4, 1234), {0xD4, 0xC3, 0xB2, 0xA1});
     expect_wire(std::uint16_t{0x0102}, with(4, 1234), {0x02, 0x01});
-    expect_wire(Action::kFailed, big, {0x01});
     expect_wire(Reason{0xFF}, big, {0xFF});
     expect_wire(std::array<std::uint8_t, 1>{7}, big, {0x00, 0x00, 0x00, 0x01, 0x07});
     expect_wire(std::array<std::uint8_t, 1>{7}, with(0), {0x07});
@@ -213,30 +201,6 @@ TEST(Deserializer, RefusesWhatDoesNotAddUp) {
     expect_exception<std::invalid_argument>([] { decode<Vector>({0xAB, 0xCD}, with(0)); }, vector_needs_length_field);
 }
 
-TEST(Deserializer, LengthFieldsOfOneTwoOrFourBytesAreRead) {
-    const Bytes payload{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
-    Input_buffer buffer{payload};
-    const auto& defaults = default_serialization_properties;
-    EXPECT_EQ(deserialize_length_field_dispatch(1, buffer, defaults), 0x01u);
-    EXPECT_EQ(deserialize_length_field_dispatch(2, buffer, defaults), 0x0203u);
-    EXPECT_EQ(deserialize_length_field_dispatch(4, buffer, defaults), 0x04050607u);
-    for (std::size_t size : {0u, 3u, 8u}) {
-        expect_exception<std::invalid_argument>([&] { deserialize_length_field_dispatch(size, buffer, defaults); },
-                                                invalid_length_field_size);
-    }
-}
-
-TEST(Deserializer, ALongerRecordThanThisSideKnowsHasItsTailSkipped) {
-    const Bytes longer{0x00, 0x00, 0x00, 0x02, 0x07, 0xEE, 0x42};
-    Input_buffer buffer{longer};
-    std::array<std::uint8_t, 1> count{};
-    std::uint8_t next = 0;
-    deserialize_without_tag(buffer, count, default_serialization_properties);
-    deserialize_without_tag(buffer, next, default_serialization_properties);
-    EXPECT_EQ(count[0], 0x07);
-    EXPECT_EQ(next, 0x42);
-}
-
 TEST(Deserializer, ALengthBeyondThePayloadFailsBeforeAnyAllocation) {
     const Bytes payload{0xFF, 0xFF, 0xFF, 0xF0, 0xAB};
     Input_buffer vector_buffer{payload};
@@ -253,20 +217,29 @@ TEST(Deserializer, ALengthBeyondThePayloadFailsBeforeAnyAllocation) {
 
 struct No_fields {
     template <typename F>
-    void visit_fields(F&&) {}
-    template <typename F>
     void visit_fields(F&&) const {}
+    template <typename F>
+    void visit_fields(F&&) {}
 };
 
-TEST(DeserializeSequences, ElementsThatTakeNoBytesCannotLoopForever) {
-    const Bytes payload{0x00, 0x00, 0x00, 0x02, 0xEE, 0xEE, 0x42};
+// The byte after a value: a longer record than this side knows has its tail
+// skipped, and elements that take no bytes cannot loop for ever.
+template <typename T>
+std::uint8_t byte_after(const Bytes& payload, T& value) {
     Input_buffer buffer{payload};
-    std::vector<No_fields> nothing;
     std::uint8_t next = 0;
-    deserialize_without_tag(buffer, nothing, default_serialization_properties);
+    deserialize_without_tag(buffer, value, default_serialization_properties);
     deserialize_without_tag(buffer, next, default_serialization_properties);
+    return next;
+}
+
+TEST(Deserializer, ALongerRecordOrElementsOfNoBytesAreSkippedToTheNextValue) {
+    std::array<std::uint8_t, 1> count{};
+    EXPECT_EQ(byte_after({0x00, 0x00, 0x00, 0x02, 0x07, 0xEE, 0x42}, count), 0x42);
+    EXPECT_EQ(count[0], 0x07);
+    std::vector<No_fields> nothing;
+    EXPECT_EQ(byte_after({0x00, 0x00, 0x00, 0x02, 0xEE, 0xEE, 0x42}, nothing), 0x42);
     EXPECT_TRUE(nothing.empty());
-    EXPECT_EQ(next, 0x42);
 }
 
 TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue) {
@@ -289,14 +262,12 @@ TEST(DeserializeMaps, ZeroLengthGivesAnEmptyMapAndDuplicateKeysKeepTheFirstValue
     EXPECT_EQ(decode<String_map>(complete), (String_map{{"k", "1"}}));
 }
 
+// A length field cannot reach this on 64 bits; the maps above end short of,
+// at and past their payload's end.
 TEST(DeserializeMaps, RecordEndArithmeticIsCheckedBeforeItIsDone) {
     constexpr auto max = std::numeric_limits<std::size_t>::max();
     expect_exception<std::overflow_error>([] { detail::calc_record_end_offset_or_throw(10, 20, max - 5); },
                                           "Deserialization detected std::size_t overflow.");
-    expect_exception<std::out_of_range>([] { detail::calc_record_end_offset_or_throw(10, 20, 11); },
-                                        "Deserialization calculated invalid end position.");
-    EXPECT_EQ(detail::calc_record_end_offset_or_throw(10, 20, 10), 20u);
-    EXPECT_EQ(detail::calc_record_end_offset_or_throw(10, 20, no_record_length), 20u);
 }
 
 }  // namespace
