@@ -49,13 +49,7 @@ std::shared_ptr<Request_handler> Local_transport::Offers::provider(
 }
 
 Local_transport::Local_transport(std::shared_ptr<Transport> network, std::uint32_t delivery_threads)
-    : network_(std::move(network)), delivery_threads_(delivery_threads) {}
-
-std::shared_ptr<static_thread_pool> Local_transport::delivery() {
-    std::lock_guard<std::mutex> lock(delivery_mutex_);
-    if (!delivery_) delivery_ = std::make_shared<static_thread_pool>(delivery_threads_);
-    return delivery_;
-}
+    : network_(std::move(network)), delivery_(delivery_threads) {}
 
 Local_transport::~Local_transport() {
     if (network_) network_->set_availability_handler(nullptr);
@@ -127,7 +121,7 @@ void Local_transport::send_request(const Service_info& service, std::uint16_t me
     // queued before stop_offer is answered 0xFF instead of reaching a
     // withdrawn provider. The pool refuses tasks only once this transport is
     // being destroyed, when no caller can be left.
-    const auto pool = this->delivery();
+    const auto pool = delivery_.pool();
     std::weak_ptr<static_thread_pool> delivery = pool;
     pool->post([offers = offers_, delivery, service, method_id, method_call_id,
                 request = std::move(request), pending]() mutable {

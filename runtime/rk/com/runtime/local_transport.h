@@ -11,9 +11,9 @@
 // subscribers through the network transport.
 #pragma once
 
+#include "rk/com/runtime/delivery_threads.h"
 #include "rk/com/runtime/event_subscriptions.h"
 #include "rk/com/runtime/transport.h"
-#include "rk/com/static_thread_pool.h"
 
 #include <map>
 #include <mutex>
@@ -63,10 +63,7 @@ private:
     Event_subscriptions subscriptions_;
     // Started with the first in-process request: a process whose services
     // are all called from outside never needs it.
-    std::shared_ptr<static_thread_pool> delivery();
-    const std::uint32_t delivery_threads_;
-    std::mutex delivery_mutex_;
-    std::shared_ptr<static_thread_pool> delivery_;
+    Delivery_threads delivery_;
 };
 
 }  // namespace rk::com::runtime
