@@ -115,17 +115,17 @@ void read_instances(const Reader& r, const json& value, const std::string& key, 
     }
 }
 
-// The entries of an optional array member, each read by read_one(entry, its key).
-template <typename Entry, typename Read>
+// The entries of an optional array member, each read by read_one(r, entry, its key).
+template <typename Entry>
 std::vector<Entry> read_entries(const Reader& r, const json& value, const std::string& key, const char* name,
-                                Read read_one) {
+                                Entry (*read_one)(const Reader&, const json&, const std::string&)) {
     std::vector<Entry> out;
     if (!value.contains(name)) return out;
     const std::string list_key = key + "." + name;
     const auto& list = r.array(value[name], list_key);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const auto entry_key = at(list_key, i);
-        out.push_back(read_one(r.object(list[i], entry_key), entry_key));
+        out.push_back(read_one(r, r.object(list[i], entry_key), entry_key));
     }
     return out;
 }
@@ -163,17 +163,16 @@ Service_deployment read_service(const Reader& r, const json& value, const std::s
         if (value.contains(name)) *limit = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, 0xFFFFFFFF));
     }
     read_instances(r, value, key, unicast, service);
-    service.methods = read_entries<Method_deployment>(
-        r, value, key, "methods", [&](const json& entry, const std::string& mkey) { return read_method(r, entry, mkey); });
-    service.events = read_entries<Event_deployment>(
-        r, value, key, "events", [&](const json& entry, const std::string& ekey) { return read_event(r, entry, ekey); });
+    service.methods = read_entries(r, value, key, "methods", read_method);
+    service.events = read_entries(r, value, key, "events", read_event);
     return service;
 }
 
 // The optional members of the discovery section, each with its fallback when missing.
 class Discovery_reader {
 public:
-    Discovery_reader(const Reader& r, const json& value, const std::string& key) : r_(r), value_(value), key_(key) {}
+    Discovery_reader(const Reader& r, const json& value, const std::string& key)
+        : r_(r), value_(value), key_(key) {}
 
     bool flag(const char* name, bool fallback) const {
         if (!value_.contains(name)) return fallback;
