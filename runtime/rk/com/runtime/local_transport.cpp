@@ -43,29 +43,61 @@ void call_local(const std::shared_ptr<Request_handler>& target,
 
 std::shared_ptr<Request_handler> Local_transport::Offers::provider(
     const Service_info& service) const {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = offered.find(service);
-    return found == offered.end() ? nullptr : found->second;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = offered_.find(service);
+    return found == offered_.end() ? nullptr : found->second;
+}
+
+void Local_transport::Offers::set_availability_handler(Availability_handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    availability_ = std::move(handler);
+}
+
+Availability_handler Local_transport::Offers::add(const Service_info& service,
+                                                  std::shared_ptr<Request_handler> handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    offered_[service] = std::move(handler);
+    return availability_;
+}
+
+std::optional<Availability_handler> Local_transport::Offers::remove(const Service_info& service) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (offered_.erase(service) == 0) return std::nullopt;
+    return availability_;
+}
+
+std::optional<Service_info> Local_transport::Offers::find(
+    const tq::com::runtime::Service_id& service, const tq::com::runtime::Instance_id& instance) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : offered_) {
+        if (entry.first.service_id() == service && entry.first.instance_id() == instance) return entry.first;
+    }
+    return std::nullopt;
+}
+
+void Local_transport::Offers::link(std::uint64_t subscription, std::uint64_t network) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    network_subscriptions_[subscription] = network;
+}
+
+std::optional<std::uint64_t> Local_transport::Offers::unlink(std::uint64_t subscription) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = network_subscriptions_.find(subscription);
+    if (found == network_subscriptions_.end()) return std::nullopt;
+    const auto network = found->second;
+    network_subscriptions_.erase(found);
+    return network;
 }
 
 Local_transport::Local_transport(std::shared_ptr<Transport> network, std::uint32_t delivery_threads)
-    : network_(std::move(network)), delivery_threads_(delivery_threads) {}
-
-std::shared_ptr<static_thread_pool> Local_transport::delivery() {
-    std::lock_guard<std::mutex> lock(delivery_mutex_);
-    if (!delivery_) delivery_ = std::make_shared<static_thread_pool>(delivery_threads_);
-    return delivery_;
-}
+    : network_(std::move(network)), delivery_(delivery_threads) {}
 
 Local_transport::~Local_transport() {
     if (network_) network_->set_availability_handler(nullptr);
 }
 
 void Local_transport::set_availability_handler(Availability_handler handler) {
-    {
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        offers_->availability = handler;
-    }
+    offers_->set_availability_handler(handler);
     if (!network_) return;
     if (!handler) return network_->set_availability_handler(nullptr);
     // An instance offered here stays available whatever the network says of it.
@@ -78,36 +110,21 @@ void Local_transport::set_availability_handler(Availability_handler handler) {
 void Local_transport::offer(const Service_info& service,
                             const connector::Service_interface_description& description,
                             std::shared_ptr<Request_handler> handler) {
-    Availability_handler notify;
-    {
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        offers_->offered[service] = handler;
-        notify = offers_->availability;
-    }
+    const auto notify = offers_->add(service, handler);
     if (network_) network_->offer(service, description, std::move(handler));
     if (notify) notify(service, true);
 }
 
 void Local_transport::stop_offer(const Service_info& service) {
-    Availability_handler notify;
-    {
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        if (offers_->offered.erase(service) == 0) return;
-        notify = offers_->availability;
-    }
+    const auto notify = offers_->remove(service);
+    if (!notify) return;
     if (network_) network_->stop_offer(service);
-    if (notify) notify(service, network_ && network_->is_available(service));
+    if (*notify) (*notify)(service, network_ && network_->is_available(service));
 }
 
 std::vector<Service_info> Local_transport::find(const tq::com::runtime::Service_id& service,
                                                 const tq::com::runtime::Instance_id& instance) {
-    {
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        for (const auto& entry : offers_->offered) {
-            if (entry.first.service_id() == service && entry.first.instance_id() == instance)
-                return {entry.first};
-        }
-    }
+    if (auto offered = offers_->find(service, instance)) return {*offered};
     return network_ ? network_->find(service, instance) : std::vector<Service_info>{};
 }
 
@@ -127,7 +144,7 @@ void Local_transport::send_request(const Service_info& service, std::uint16_t me
     // queued before stop_offer is answered 0xFF instead of reaching a
     // withdrawn provider. The pool refuses tasks only once this transport is
     // being destroyed, when no caller can be left.
-    const auto pool = this->delivery();
+    const auto pool = delivery_.pool();
     std::weak_ptr<static_thread_pool> delivery = pool;
     pool->post([offers = offers_, delivery, service, method_id, method_call_id,
                 request = std::move(request), pending]() mutable {
@@ -149,25 +166,14 @@ std::uint64_t Local_transport::subscribe(const Service_info& service, std::uint1
                                          Event_handler handler) {
     const auto id = subscriptions_.add(service, event_id, handler);
     if (network_) {
-        const auto remote = network_->subscribe(service, event_id, std::move(handler));
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        offers_->network_subscriptions[id] = remote;
+        offers_->link(id, network_->subscribe(service, event_id, std::move(handler)));
     }
     return id;
 }
 
 void Local_transport::unsubscribe(std::uint64_t subscription) {
     subscriptions_.remove(subscription);
-    std::uint64_t remote = 0;
-    {
-        std::lock_guard<std::mutex> lock(offers_->mutex);
-        auto& network = offers_->network_subscriptions;
-        auto found = network.find(subscription);
-        if (found == network.end()) return;
-        remote = found->second;
-        network.erase(found);
-    }
-    network_->unsubscribe(remote);
+    if (const auto remote = offers_->unlink(subscription)) network_->unsubscribe(*remote);
 }
 
 }  // namespace rk::com::runtime

@@ -11,12 +11,13 @@
 // subscribers through the network transport.
 #pragma once
 
+#include "rk/com/runtime/delivery_threads.h"
 #include "rk/com/runtime/event_subscriptions.h"
 #include "rk/com/runtime/transport.h"
-#include "rk/com/static_thread_pool.h"
 
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace rk::com::runtime {
 
@@ -48,14 +49,25 @@ public:
 private:
     // The instances offered here; shared with tasks still queued on the
     // delivery threads and with the network's availability handler.
-    struct Offers {
+    class Offers {
+    public:
         std::shared_ptr<Request_handler> provider(const cpp_binding::Service_info& service) const;
-
-        mutable std::mutex mutex;
-        Availability_handler availability;
-        std::map<cpp_binding::Service_info, std::shared_ptr<Request_handler>> offered;
+        void set_availability_handler(Availability_handler handler);
+        // Adds or replaces an offer; returns the availability handler to tell.
+        Availability_handler add(const cpp_binding::Service_info& service, std::shared_ptr<Request_handler> handler);
+        // Withdraws an offer; nothing when there was none, else the handler to tell.
+        std::optional<Availability_handler> remove(const cpp_binding::Service_info& service);
+        std::optional<cpp_binding::Service_info> find(const tq::com::runtime::Service_id& service,
+                                                      const tq::com::runtime::Instance_id& instance) const;
         // In-process subscription id -> the network's subscription id.
-        std::map<std::uint64_t, std::uint64_t> network_subscriptions;
+        void link(std::uint64_t subscription, std::uint64_t network);
+        std::optional<std::uint64_t> unlink(std::uint64_t subscription);
+
+    private:
+        mutable std::mutex mutex_;
+        Availability_handler availability_;
+        std::map<cpp_binding::Service_info, std::shared_ptr<Request_handler>> offered_;
+        std::map<std::uint64_t, std::uint64_t> network_subscriptions_;
     };
 
     const std::shared_ptr<Transport> network_;
@@ -63,10 +75,7 @@ private:
     Event_subscriptions subscriptions_;
     // Started with the first in-process request: a process whose services
     // are all called from outside never needs it.
-    std::shared_ptr<static_thread_pool> delivery();
-    const std::uint32_t delivery_threads_;
-    std::mutex delivery_mutex_;
-    std::shared_ptr<static_thread_pool> delivery_;
+    Delivery_threads delivery_;
 };
 
 }  // namespace rk::com::runtime

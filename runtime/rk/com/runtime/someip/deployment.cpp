@@ -95,22 +95,8 @@ private:
 
 std::string at(const std::string& key, std::size_t index) { return key + "[" + std::to_string(index) + "]"; }
 
-Service_deployment read_service(const Reader& r, const json& value, const std::string& key,
-                                const std::string& unicast) {
-    r.object(value, key);
-    Service_deployment service;
-    service.interface = r.text(r.member(value, key + ".interface", "interface"), key + ".interface");
-    service.service_id = static_cast<std::uint16_t>(
-        r.number(r.member(value, key + ".service_id", "service_id"), key + ".service_id", 0xFFFE));
-    service.major_version = static_cast<std::uint8_t>(
-        r.number(r.member(value, key + ".major_version", "major_version"), key + ".major_version", 0xFE));
-    service.minor_version = static_cast<std::uint32_t>(
-        r.number(r.member(value, key + ".minor_version", "minor_version"), key + ".minor_version", 0xFFFFFFFE));
-    for (auto [name, limit] : {std::pair{"max_queued_requests", &service.max_queued_requests},
-                               std::pair{"max_queued_bytes", &service.max_queued_bytes}}) {
-        if (value.contains(name)) *limit = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, 0xFFFFFFFF));
-    }
-
+void read_instances(const Reader& r, const json& value, const std::string& key, const std::string& unicast,
+                    Service_deployment& service) {
     const std::string instances_key = key + ".instances";
     const auto& instances = r.array(r.member(value, instances_key, "instances"), instances_key);
     for (std::size_t i = 0; i < instances.size(); ++i) {
@@ -127,109 +113,153 @@ Service_deployment read_service(const Reader& r, const json& value, const std::s
         }
         service.instances.push_back(std::move(instance));
     }
+}
 
-    const std::string methods_key = key + ".methods";
-    if (value.contains("methods")) {
-        const auto& methods = r.array(value["methods"], methods_key);
-        for (std::size_t i = 0; i < methods.size(); ++i) {
-            const auto mkey = at(methods_key, i);
-            const auto& entry = r.object(methods[i], mkey);
-            Method_deployment method;
-            method.name = r.text(r.member(entry, mkey + ".name", "name"), mkey + ".name");
-            method.id = static_cast<std::uint16_t>(r.number(r.member(entry, mkey + ".id", "id"), mkey + ".id", 0x7FFF));
-            service.methods.push_back(std::move(method));
-        }
+// The entries of an optional array member, each read by read_one(r, entry, its key).
+template <typename Entry>
+std::vector<Entry> read_entries(const Reader& r, const json& value, const std::string& key, const char* name,
+                                Entry (*read_one)(const Reader&, const json&, const std::string&)) {
+    std::vector<Entry> out;
+    if (!value.contains(name)) return out;
+    const std::string list_key = key + "." + name;
+    const auto& list = r.array(value[name], list_key);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const auto entry_key = at(list_key, i);
+        out.push_back(read_one(r, r.object(list[i], entry_key), entry_key));
     }
+    return out;
+}
 
-    const std::string events_key = key + ".events";
-    if (value.contains("events")) {
-        const auto& events = r.array(value["events"], events_key);
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            const auto ekey = at(events_key, i);
-            const auto& entry = r.object(events[i], ekey);
-            Event_deployment event;
-            event.name = r.text(r.member(entry, ekey + ".name", "name"), ekey + ".name");
-            event.id = static_cast<std::uint16_t>(r.number(r.member(entry, ekey + ".id", "id"), ekey + ".id", 0xFFFF));
-            if (event.id < 0x8000) r.fail(ekey + ".id", "an event id has bit 15 set (0x8000 and up)");
-            event.eventgroup = static_cast<std::uint16_t>(
-                r.number(r.member(entry, ekey + ".eventgroup", "eventgroup"), ekey + ".eventgroup", 0xFFFE));
-            service.events.push_back(std::move(event));
-        }
+Method_deployment read_method(const Reader& r, const json& entry, const std::string& mkey) {
+    Method_deployment method;
+    method.name = r.text(r.member(entry, mkey + ".name", "name"), mkey + ".name");
+    method.id = static_cast<std::uint16_t>(r.number(r.member(entry, mkey + ".id", "id"), mkey + ".id", 0x7FFF));
+    return method;
+}
+
+Event_deployment read_event(const Reader& r, const json& entry, const std::string& ekey) {
+    Event_deployment event;
+    event.name = r.text(r.member(entry, ekey + ".name", "name"), ekey + ".name");
+    event.id = static_cast<std::uint16_t>(r.number(r.member(entry, ekey + ".id", "id"), ekey + ".id", 0xFFFF));
+    if (event.id < 0x8000) r.fail(ekey + ".id", "an event id has bit 15 set (0x8000 and up)");
+    event.eventgroup = static_cast<std::uint16_t>(
+        r.number(r.member(entry, ekey + ".eventgroup", "eventgroup"), ekey + ".eventgroup", 0xFFFE));
+    return event;
+}
+
+Service_deployment read_service(const Reader& r, const json& value, const std::string& key,
+                                const std::string& unicast) {
+    r.object(value, key);
+    Service_deployment service;
+    service.interface = r.text(r.member(value, key + ".interface", "interface"), key + ".interface");
+    service.service_id = static_cast<std::uint16_t>(
+        r.number(r.member(value, key + ".service_id", "service_id"), key + ".service_id", 0xFFFE));
+    service.major_version = static_cast<std::uint8_t>(
+        r.number(r.member(value, key + ".major_version", "major_version"), key + ".major_version", 0xFE));
+    service.minor_version = static_cast<std::uint32_t>(
+        r.number(r.member(value, key + ".minor_version", "minor_version"), key + ".minor_version", 0xFFFFFFFE));
+    for (auto [name, limit] : {std::pair{"max_queued_requests", &service.max_queued_requests},
+                               std::pair{"max_queued_bytes", &service.max_queued_bytes}}) {
+        if (value.contains(name)) *limit = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, 0xFFFFFFFF));
     }
+    read_instances(r, value, key, unicast, service);
+    service.methods = read_entries(r, value, key, "methods", read_method);
+    service.events = read_entries(r, value, key, "events", read_event);
     return service;
+}
+
+// The optional members of the discovery section, each with its fallback when missing.
+class Discovery_reader {
+public:
+    Discovery_reader(const Reader& r, const json& value, const std::string& key)
+        : r_(r), value_(value), key_(key) {}
+
+    bool flag(const char* name, bool fallback) const {
+        if (!value_.contains(name)) return fallback;
+        if (!value_[name].is_boolean()) r_.fail(key_ + "." + name, "expected true or false");
+        return value_[name].get<bool>();
+    }
+    std::chrono::milliseconds milliseconds(const char* name, std::chrono::milliseconds fallback) const {
+        if (!value_.contains(name)) return fallback;
+        return std::chrono::milliseconds(r_.number(value_[name], key_ + "." + name, 3600000));
+    }
+    std::uint32_t at_least_one(const char* name, std::uint32_t fallback, std::uint32_t most) const {
+        if (!value_.contains(name)) return fallback;
+        const auto number = static_cast<std::uint32_t>(r_.number(value_[name], key_ + "." + name, most));
+        if (number == 0) r_.fail(key_ + "." + name, "must be at least 1");
+        return number;
+    }
+
+private:
+    const Reader& r_;
+    const json& value_;
+    const std::string& key_;
+};
+
+void read_peers(const Reader& r, const json& value, const std::string& key, Service_discovery_deployment& sd) {
+    if (!value.contains("peers")) return;
+    const auto& peers = r.array(value["peers"], key + ".peers");
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        const auto pkey = at(key + ".peers", i);
+        const auto& entry = r.object(peers[i], pkey);
+        Service_discovery_deployment::Peer peer;
+        peer.address = r.address(r.member(entry, pkey + ".address", "address"), pkey + ".address");
+        peer.port = static_cast<std::uint16_t>(r.number(r.member(entry, pkey + ".port", "port"), pkey + ".port", 0xFFFF));
+        if (peer.port == 0) r.fail(pkey + ".port", "must be at least 1");
+        sd.peers.push_back(std::move(peer));
+    }
+}
+
+// When offers go out and how long offers and subscriptions live.
+void read_timing(const Reader& r, const json& value, const std::string& key, Service_discovery_deployment& sd) {
+    const Discovery_reader read(r, value, key);
+    sd.initial_delay_min = read.milliseconds("initial_delay_min_ms", sd.initial_delay_min);
+    sd.initial_delay_max = read.milliseconds("initial_delay_max_ms", sd.initial_delay_max);
+    if (sd.initial_delay_max < sd.initial_delay_min) {
+        r.fail(key + ".initial_delay_max_ms", "below initial_delay_min_ms");
+    }
+    sd.repetition_base_delay = read.milliseconds("repetition_base_delay_ms", sd.repetition_base_delay);
+    if (value.contains("repetitions_max")) {
+        sd.repetitions_max = static_cast<std::uint32_t>(r.number(value["repetitions_max"], key + ".repetitions_max", 10));
+    }
+    sd.cyclic_offer_delay = read.milliseconds("cyclic_offer_delay_ms", sd.cyclic_offer_delay);
+    if (sd.cyclic_offer_delay.count() == 0) r.fail(key + ".cyclic_offer_delay_ms", "must be at least 1");
+    sd.offer_ttl = read.at_least_one("offer_ttl_s", sd.offer_ttl, 0xFFFFFF);
+    sd.subscription_ttl = read.at_least_one("subscription_ttl_s", sd.subscription_ttl, 0xFFFFFF);
+}
+
+// What other processes may ask of this one.
+void read_limits(const Reader& r, const json& value, const std::string& key, Service_discovery_deployment& sd) {
+    const Discovery_reader read(r, value, key);
+    sd.max_subscription_ttl = read.at_least_one("max_subscription_ttl_s", sd.max_subscription_ttl, 0xFFFFFE);
+    sd.max_subscribers_per_eventgroup =
+        read.at_least_one("max_subscribers_per_eventgroup", sd.max_subscribers_per_eventgroup, 65535);
+    sd.max_subscribers_per_address =
+        read.at_least_one("max_subscribers_per_address", sd.max_subscribers_per_address, 65535);
+    sd.max_peers = read.at_least_one("max_peers", sd.max_peers, 65535);
+    sd.peer_timeout = std::chrono::seconds(read.at_least_one("peer_timeout_s", sd.peer_timeout.count(), 86400));
+    sd.subscribers_on_other_addresses = read.flag("subscribers_on_other_addresses", sd.subscribers_on_other_addresses);
+    sd.offers_on_other_addresses = read.flag("offers_on_other_addresses", sd.offers_on_other_addresses);
 }
 
 Service_discovery_deployment read_discovery(const Reader& r, const json& value, const std::string& key) {
     r.object(value, key);
+    const Discovery_reader read(r, value, key);
     Service_discovery_deployment sd;
     sd.port = static_cast<std::uint16_t>(r.number(r.member(value, key + ".port", "port"), key + ".port", 0xFFFF));
-    auto flag = [&](const char* name, bool fallback) {
-        if (!value.contains(name)) return fallback;
-        if (!value[name].is_boolean()) r.fail(key + "." + name, "expected true or false");
-        return value[name].get<bool>();
-    };
-    auto milliseconds = [&](const char* name, std::chrono::milliseconds fallback) {
-        if (!value.contains(name)) return fallback;
-        return std::chrono::milliseconds(r.number(value[name], key + "." + name, 3600000));
-    };
-    sd.enabled = flag("enabled", sd.enabled);
-    sd.unicast_only = flag("unicast_only", sd.unicast_only);
+    sd.enabled = read.flag("enabled", sd.enabled);
+    sd.unicast_only = read.flag("unicast_only", sd.unicast_only);
     if (value.contains("multicast")) {
         sd.multicast = r.address(value["multicast"], key + ".multicast");
         in_addr group{};
         inet_pton(AF_INET, sd.multicast.c_str(), &group);
         if ((ntohl(group.s_addr) >> 28) != 0xE) r.fail(key + ".multicast", "not a multicast address (224.0.0.0/4)");
     }
-    if (value.contains("peers")) {
-        const auto& peers = r.array(value["peers"], key + ".peers");
-        for (std::size_t i = 0; i < peers.size(); ++i) {
-            const auto pkey = at(key + ".peers", i);
-            const auto& entry = r.object(peers[i], pkey);
-            Service_discovery_deployment::Peer peer;
-            peer.address = r.address(r.member(entry, pkey + ".address", "address"), pkey + ".address");
-            peer.port = static_cast<std::uint16_t>(r.number(r.member(entry, pkey + ".port", "port"), pkey + ".port", 0xFFFF));
-            if (peer.port == 0) r.fail(pkey + ".port", "must be at least 1");
-            sd.peers.push_back(std::move(peer));
-        }
-    }
+    read_peers(r, value, key, sd);
     if (sd.enabled && sd.unicast_only && sd.peers.empty()) r.fail(key + ".peers", "unicast_only needs at least one peer");
-    sd.initial_delay_min = milliseconds("initial_delay_min_ms", sd.initial_delay_min);
-    sd.initial_delay_max = milliseconds("initial_delay_max_ms", sd.initial_delay_max);
-    if (sd.initial_delay_max < sd.initial_delay_min) {
-        r.fail(key + ".initial_delay_max_ms", "below initial_delay_min_ms");
-    }
-    sd.repetition_base_delay = milliseconds("repetition_base_delay_ms", sd.repetition_base_delay);
-    if (value.contains("repetitions_max")) {
-        sd.repetitions_max = static_cast<std::uint32_t>(r.number(value["repetitions_max"], key + ".repetitions_max", 10));
-    }
-    sd.cyclic_offer_delay = milliseconds("cyclic_offer_delay_ms", sd.cyclic_offer_delay);
-    if (sd.cyclic_offer_delay.count() == 0) r.fail(key + ".cyclic_offer_delay_ms", "must be at least 1");
-    if (value.contains("offer_ttl_s")) {
-        sd.offer_ttl = static_cast<std::uint32_t>(r.number(value["offer_ttl_s"], key + ".offer_ttl_s", 0xFFFFFF));
-        if (sd.offer_ttl == 0) r.fail(key + ".offer_ttl_s", "must be at least 1");
-    }
-    if (value.contains("subscription_ttl_s")) {
-        sd.subscription_ttl =
-            static_cast<std::uint32_t>(r.number(value["subscription_ttl_s"], key + ".subscription_ttl_s", 0xFFFFFF));
-        if (sd.subscription_ttl == 0) r.fail(key + ".subscription_ttl_s", "must be at least 1");
-    }
-    // What other processes may ask of this one.
-    auto at_least_one = [&](const char* name, std::uint32_t fallback, std::uint32_t most) {
-        if (!value.contains(name)) return fallback;
-        const auto number = static_cast<std::uint32_t>(r.number(value[name], key + "." + name, most));
-        if (number == 0) r.fail(key + "." + name, "must be at least 1");
-        return number;
-    };
-    sd.max_subscription_ttl = at_least_one("max_subscription_ttl_s", sd.max_subscription_ttl, 0xFFFFFE);
-    sd.max_subscribers_per_eventgroup =
-        at_least_one("max_subscribers_per_eventgroup", sd.max_subscribers_per_eventgroup, 65535);
-    sd.max_subscribers_per_address =
-        at_least_one("max_subscribers_per_address", sd.max_subscribers_per_address, 65535);
-    sd.max_peers = at_least_one("max_peers", sd.max_peers, 65535);
-    sd.peer_timeout = std::chrono::seconds(at_least_one("peer_timeout_s", sd.peer_timeout.count(), 86400));
-    sd.subscribers_on_other_addresses = flag("subscribers_on_other_addresses", sd.subscribers_on_other_addresses);
-    sd.offers_on_other_addresses = flag("offers_on_other_addresses", sd.offers_on_other_addresses);
-    sd.share_port = flag("share_port", sd.share_port);
+    read_timing(r, value, key, sd);
+    read_limits(r, value, key, sd);
+    sd.share_port = read.flag("share_port", sd.share_port);
     return sd;
 }
 

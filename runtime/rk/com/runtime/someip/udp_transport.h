@@ -4,7 +4,9 @@
 //
 // Its parts, each owning its data and its lock:
 // - Udp_socket and Poll_loop: the bound sockets and the one receiving thread;
-// - Service_discovery: offers, finds, subscriptions, sessions and reboots;
+// - Discovery_driver: the Service_discovery state machine (offers, finds,
+//   subscriptions, sessions and reboots), the availability handler and the
+//   notifications' session ids;
 // - Call_table: calls waiting for their reply, with their deadlines;
 // - Request_router: requests to the instances offered here;
 // - Event_subscriptions: events of other processes' instances.
@@ -84,9 +86,8 @@ public:
     // instance offered here.
     std::size_t subscriber_count(const cpp_binding::Service_info& service) const;
 
-    struct Core;
-
 private:
+    class Core;
     std::shared_ptr<Core> core_;
 };
 
