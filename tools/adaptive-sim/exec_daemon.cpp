@@ -9,7 +9,7 @@ namespace adaptive_sim {
 
 using wardex::protocol::Exec_message;
 
-Exec_daemon::Exec_daemon(Event_loop& loop, const std::string& socket_path,
+Exec_daemon::Exec_daemon(wardex::base::Poll_loop& loop, const std::string& socket_path,
                          std::set<std::string> refused)
     : Line_daemon("exec", loop, socket_path), refused_(std::move(refused)) {}
 

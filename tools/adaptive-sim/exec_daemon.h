@@ -10,7 +10,7 @@ namespace adaptive_sim {
 
 class Exec_daemon final : public Line_daemon {
 public:
-    Exec_daemon(Event_loop& loop, const std::string& socket_path, std::set<std::string> refused);
+    Exec_daemon(wardex::base::Poll_loop& loop, const std::string& socket_path, std::set<std::string> refused);
 
 private:
     void on_line(Peer& peer, const std::string& line) override;

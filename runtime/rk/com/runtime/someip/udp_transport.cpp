@@ -3,12 +3,12 @@
 #include "rk/com/runtime/event_subscriptions.h"
 #include "rk/com/runtime/runtime_logger.h"
 #include "rk/com/runtime/someip/call_table.h"
-#include "rk/com/runtime/someip/poll_loop.h"
 #include "rk/com/runtime/someip/request_router.h"
 #include "rk/com/runtime/someip/service_discovery.h"
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/someip/wire.h"
 #include "rk/com/static_thread_pool.h"
+#include "wardex/base/poll_loop.h"
 #include "wardex/limited_warnings.h"
 
 #include <algorithm>
@@ -92,7 +92,7 @@ struct Udp_transport::Core : std::enable_shared_from_this<Udp_transport::Core> {
     bool discovery_on() const noexcept { return static_cast<bool>(sd_socket); }
 
     const Deployment deployment;
-    Poll_loop loop;
+    wardex::base::Poll_loop loop;
     std::shared_ptr<Udp_socket> client;
     // Started with the first reply to hand over: a process that only
     // provides services never needs it.
