@@ -3,6 +3,7 @@
 #pragma once
 
 #include "adaptive-sim/line_daemon.h"
+#include "wardex/protocol.h"
 
 #include <set>
 
@@ -14,6 +15,11 @@ public:
 
 private:
     void on_line(Peer& peer, const std::string& line) override;
+    // A request whose client has given up on it: complained about, not carried out.
+    bool expired(const wardex::protocol::Exec_message& message, const std::string& event);
+    // Carries the request out; the answer says whether it was.
+    wardex::protocol::Exec_message carry_out(Peer& peer, const wardex::protocol::Exec_message& message,
+                                             const std::string& event, const std::string& line);
 
     std::set<std::string> refused_;
 };
