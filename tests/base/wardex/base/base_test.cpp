@@ -1,8 +1,6 @@
 #include "wardex/base/in_flight_gate.h"
 #include "wardex/base/poll_loop.h"
 
-#include "support/wait_until.h"
-
 #include <gtest/gtest.h>
 
 #include <future>
@@ -21,19 +19,17 @@ TEST(InFlightGate, CloseWaitsForOtherThreadsOnlyAndNestedPassesRestoreTheOuterOn
         outer.close();  // from a callback nested in the outer one: does not wait for itself
     }
     EXPECT_FALSE(Pass(outer));
-    std::atomic<bool> entered{false}, returned{false};
-    wardex::test::Gate release;
+    std::promise<void> entered;
+    bool returned = false;  // ordered by the gate
     std::thread caller([&] {
         Pass pass(inner);
-        entered = true;
-        release.wait();
+        entered.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         returned = true;
     });
-    ASSERT_TRUE(wardex::test::wait_until([&] { return entered.load(); }));
-    std::thread closer([&] { release.open(); });
-    inner.close();
+    entered.get_future().wait();
+    inner.close();  // waits for the other thread's pass
     EXPECT_TRUE(returned);
-    closer.join();
     caller.join();
 }
 
