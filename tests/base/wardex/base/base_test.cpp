@@ -6,7 +6,6 @@
 #include <future>
 
 namespace wardex::base {
-namespace {
 
 using Pass = In_flight_gate::Pass;
 
@@ -36,15 +35,11 @@ TEST(InFlightGate, CloseWaitsForOtherThreadsOnlyAndNestedPassesRestoreTheOuterOn
 TEST(PollLoop, NeverTicksBeforeTheDeadlineAndAWakeEndsTheWait) {
     Poll_loop loop, threaded;
     const auto deadline = Clock::now() + std::chrono::milliseconds(30);
-    loop.run([&] { return deadline; }, [&] {
-        EXPECT_GE(Clock::now(), deadline);
-        loop.stop();
-    });
+    loop.run([&] { return deadline; }, [&] { loop.stop(); EXPECT_GE(Clock::now(), deadline); });
     std::promise<void> woken;
     threaded.start([] { return Clock::now() + std::chrono::hours(1); }, [&] { woken.set_value(); }, nullptr);
     threaded.wake();
     woken.get_future().wait();
 }
 
-}  // namespace
 }  // namespace wardex::base
