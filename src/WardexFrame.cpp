@@ -5,10 +5,9 @@
 
 #include "ara/log/logging.h"
 #include "ara/phm/phm_client.h"
+#include "wardex/base/wakeup.h"
 
 #include <pthread.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -34,31 +33,25 @@ unsigned signalsReported[3];
 std::mutex reportMutex;
 static_assert(std::atomic<unsigned>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
-static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<const wardex::base::Wakeup*>::is_always_lock_free);
 
-// The reporter's event descriptor, which the signal handler adds to. Created
-// once and never closed, so a handler never writes to a descriptor that was
-// closed or reused meanwhile; -1 until the first reporter exists.
-std::atomic<int> signalEvent{-1};
+// The reporter's wake-up, which the signal handler notifies. Made once and
+// never destroyed, so a handler never writes to a descriptor that was closed
+// or reused meanwhile; null until the first reporter exists.
+std::atomic<const wardex::base::Wakeup*> signalEvent{nullptr};
 
-int signalEventDescriptor() {
-    static const int descriptor = [] {
-        const int created = ::eventfd(0, EFD_CLOEXEC);
-        if (created < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+const wardex::base::Wakeup& signalWakeup() {
+    static const wardex::base::Wakeup* const wakeup = [] {
+        const auto* created = new wardex::base::Wakeup(wardex::base::Wakeup::Mode::blocking);
         signalEvent.store(created);
         return created;
     }();
-    return descriptor;
+    return *wakeup;
 }
 
 // Async-signal-safe: one write, errno left as it was.
 void wakeReporter() noexcept {
-    const int descriptor = signalEvent.load();
-    if (descriptor < 0) return;
-    const int saved = errno;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(descriptor, &one, sizeof one);
-    errno = saved;
+    if (const auto* wakeup = signalEvent.load()) wakeup->notify();
 }
 
 std::mutex stopMutex;
@@ -215,15 +208,13 @@ void listenForSignal(ara::phm::PhmCallbackClient& client, const SignalListenerHo
 }
 
 SignalReporter::SignalReporter() {
-    const int descriptor = signalEventDescriptor();
+    const auto& wakeup = signalWakeup();
     // Registered after InitLogging's shut-down, so it runs before it.
     static const bool reportsAtExit = std::atexit([] { reportReceivedSignals(); }) == 0;
     static_cast<void>(reportsAtExit);
-    thread_ = std::thread([this, descriptor] {
+    thread_ = std::thread([this, &wakeup] {
         while (!stop_.load()) {
-            std::uint64_t count = 0;
-            if (::read(descriptor, &count, sizeof count) < 0 && errno != EINTR) {
-                const int error = errno;
+            if (const int error = wakeup.wait()) {
                 ara::log::LogError() << "Termination signals can no longer be waited for:"
                                      << std::generic_category().message(error);
                 return;

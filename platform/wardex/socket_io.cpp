@@ -1,13 +1,15 @@
 #include "wardex/socket_io.h"
 
+#include "wardex/base/poll_loop.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -45,24 +47,7 @@ Fd stream_socket() {
 // The descriptor that cancels this thread's waits, or -1.
 thread_local int cancel_fd = -1;
 
-int poll_timeout_ms(Deadline deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    // Rounded up, so that a wait never ends just before its deadline.
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
-
 }  // namespace
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-}
-
-void Fd::reset(int fd) noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
 
 Cancel_scope::Cancel_scope(int fd) : previous_(cancel_fd) { cancel_fd = fd; }
 
@@ -84,7 +69,8 @@ bool wait_for(int fd, short events, Deadline deadline) {
             return false;
         }
         pollfd fds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
-        const int ready = ::poll(fds, cancel_fd >= 0 ? 2 : 1, poll_timeout_ms(deadline));
+        const int timeout = wardex::base::wait_ms_until(deadline, std::numeric_limits<int>::max());
+        const int ready = ::poll(fds, cancel_fd >= 0 ? 2 : 1, timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             fail(errno, "poll");
@@ -166,20 +152,6 @@ void write_all(int fd, std::string_view data) {
         }
         data.remove_prefix(static_cast<std::size_t>(written));
     }
-}
-
-Wakeup::Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (!fd_) fail(errno, "eventfd");
-}
-
-void Wakeup::notify() noexcept {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(fd_.get(), &one, sizeof one);
-}
-
-void Wakeup::drain() noexcept {
-    std::uint64_t count;
-    [[maybe_unused]] const auto read = ::read(fd_.get(), &count, sizeof count);
 }
 
 void make_directories(const std::string& path) {

@@ -9,6 +9,8 @@
 // ends with ECANCELED.
 #pragma once
 
+#include "wardex/base/fd.h"
+#include "wardex/base/wakeup.h"
 #include "wardex/protocol.h"
 
 #include <chrono>
@@ -23,29 +25,9 @@ namespace wardex::io {
 using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 
-// An owned file descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1) noexcept;
-
-private:
-    int fd_ = -1;
-};
+// The descriptor owner and the eventfd wake-up every folder shares.
+using Fd = wardex::base::Fd;
+using Wakeup = wardex::base::Wakeup;
 
 // While it lives, waits of this thread end with ECANCELED as soon as fd is
 // readable. Scopes nest; the innermost one counts.
@@ -87,18 +69,6 @@ Fd accept_connection(int listening_fd);
 // Writes all of data, waiting at most a second whenever the socket takes
 // nothing; never raises SIGPIPE.
 void write_all(int fd, std::string_view data);
-
-// An eventfd used to wake a poll; writable from any thread.
-class Wakeup {
-public:
-    Wakeup();
-    void notify() noexcept;
-    void drain() noexcept;
-    int fd() const { return fd_.get(); }
-
-private:
-    Fd fd_;
-};
 
 // Creates every missing directory of path (like mkdir -p), mode 0755.
 void make_directories(const std::string& path);

@@ -1,5 +1,7 @@
 #include "regular_file.h"
 
+#include "wardex/base/fd.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -9,13 +11,10 @@
 
 Regular_file read_regular_file(const std::string& path, std::size_t max_bytes) {
     Regular_file file;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return file;
+    const wardex::base::Fd owned(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int fd = owned.get();
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        ::close(fd);
-        return file;
-    }
+    if (!owned || ::fstat(fd, &status) != 0) return file;
     if (!S_ISREG(status.st_mode)) {
         file.status = Regular_file::Status::kNotRegular;
     } else if (static_cast<unsigned long long>(status.st_size) > max_bytes) {
@@ -39,6 +38,5 @@ Regular_file read_regular_file(const std::string& path, std::size_t max_bytes) {
         if (size > max_bytes) file.status = Regular_file::Status::kTooLarge;
         file.content.resize(file.status == Regular_file::Status::kRead ? size : 0);
     }
-    ::close(fd);
     return file;
 }

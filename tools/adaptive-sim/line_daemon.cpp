@@ -12,7 +12,7 @@
 
 namespace adaptive_sim {
 
-Line_daemon::Line_daemon(std::string name, Event_loop& loop, const std::string& socket_path)
+Line_daemon::Line_daemon(std::string name, wardex::base::Poll_loop& loop, const std::string& socket_path)
     : name_(std::move(name)), loop_(loop), socket_path_(socket_path) {
     listening_ = wardex::io::listen_unix(socket_path_);
     loop_.watch(listening_.get(), [this] { accept_peers(); });

@@ -2,7 +2,7 @@
 // its connected peers, their lines, and the peers that watch the events.
 #pragma once
 
-#include "adaptive-sim/event_loop.h"
+#include "wardex/base/poll_loop.h"
 #include "wardex/socket_io.h"
 
 #include <map>
@@ -20,7 +20,7 @@ public:
 
 class Line_daemon : public Platform_service {
 public:
-    Line_daemon(std::string name, Event_loop& loop, const std::string& socket_path);
+    Line_daemon(std::string name, wardex::base::Poll_loop& loop, const std::string& socket_path);
     ~Line_daemon() override;
 
 protected:
@@ -55,7 +55,7 @@ private:
     void drop_broken();
 
     std::string name_;
-    Event_loop& loop_;
+    wardex::base::Poll_loop& loop_;
     std::string socket_path_;
     wardex::io::Fd listening_;
     std::map<int, std::unique_ptr<Peer>> peers_;

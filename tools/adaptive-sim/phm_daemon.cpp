@@ -6,7 +6,7 @@ namespace adaptive_sim {
 
 using wardex::protocol::Phm_message;
 
-Phm_daemon::Phm_daemon(Event_loop& loop, const std::string& socket_path)
+Phm_daemon::Phm_daemon(wardex::base::Poll_loop& loop, const std::string& socket_path)
     : Line_daemon("phm", loop, socket_path) {}
 
 void Phm_daemon::on_line(Peer& peer, const std::string& line) {

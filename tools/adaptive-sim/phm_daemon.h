@@ -8,7 +8,7 @@ namespace adaptive_sim {
 
 class Phm_daemon final : public Line_daemon {
 public:
-    Phm_daemon(Event_loop& loop, const std::string& socket_path);
+    Phm_daemon(wardex::base::Poll_loop& loop, const std::string& socket_path);
 
 private:
     void on_line(Peer& peer, const std::string& line) override;

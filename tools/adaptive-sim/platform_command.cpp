@@ -2,10 +2,10 @@
 // SIGINT or SIGTERM. Each daemon is a Platform_service; a new one is added to
 // make_services().
 #include "adaptive-sim/commands.h"
-#include "adaptive-sim/event_loop.h"
 #include "adaptive-sim/exec_daemon.h"
 #include "adaptive-sim/phm_daemon.h"
 #include "adaptive-sim/state_manager.h"
+#include "wardex/base/poll_loop.h"
 #include "wardex/paths.h"
 #include "wardex/socket_io.h"
 
@@ -27,7 +27,7 @@ struct Platform_options {
     bool exec = true;
 };
 
-std::vector<std::unique_ptr<Platform_service>> make_services(Event_loop& loop,
+std::vector<std::unique_ptr<Platform_service>> make_services(wardex::base::Poll_loop& loop,
                                                              const Platform_options& options) {
     const std::string run_dir = wardex::paths::run_dir();
     std::vector<std::unique_ptr<Platform_service>> services;
@@ -75,7 +75,7 @@ int run_platform(const Arguments& arguments) {
 
     std::signal(SIGPIPE, SIG_IGN);
     wardex::io::make_directories(wardex::paths::run_dir());
-    Event_loop loop;
+    wardex::base::Poll_loop loop;
     auto services = make_services(loop, options);
     loop.watch(signals.get(), [&loop, &signals] {
         signalfd_siginfo info{};

@@ -1,10 +1,10 @@
 // DLT output through libdlt, verbose mode with typed arguments.
 #include "ara/log/sink.h"
+#include "wardex/base/fd.h"
 
 #include <dlt/dlt.h>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -28,10 +28,7 @@ std::string dlt_id(const std::string& id) { return id.substr(0, DLT_ID_SIZE); }
 bool daemon_listening() {
     const char* dir = std::getenv("DLT_PIPE_DIR");
     const std::string fifo = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/dlt";
-    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    return static_cast<bool>(wardex::base::Fd(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)));
 }
 
 class Dlt_sink final : public Sink {

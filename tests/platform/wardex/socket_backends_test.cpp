@@ -9,25 +9,24 @@
 #include "ara/phm/phm_backend.h"
 #include "ara/phm/phm_callback_client.h"
 #include "support/wait_until.h"
+#include "wardex/base/poll_loop.h"
 #include "wardex/protocol.h"
 #include "wardex/socket_io.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,10 +47,9 @@ public:
 
     // The socket file stays for the next daemon, which replaces it.
     explicit Fake_line_daemon(const std::string& path, Reply reply = {})
-        : reply_(std::move(reply)), listening_(io::listen_unix(path)) {}
-    ~Fake_line_daemon() {
-        stopped_ = true;
-        thread_.join();
+        : reply_(std::move(reply)), listening_(io::listen_unix(path)) {
+        loop_.watch(listening_.get(), [this] { accept(); });
+        loop_.start({}, {}, nullptr);
     }
 
     std::vector<std::string> lines() const {
@@ -64,43 +62,39 @@ public:
     // Writes raw bytes to every connected client.
     void send_to_all(const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& connection : connections_) io::write_all(connection->fd(), bytes);
+        for (auto& connection : connections_) io::write_all(connection.second->fd(), bytes);
     }
 
 private:
-    // Polls with a short time-out so that the destructor needs no wake-up.
-    void serve() {
-        while (!stopped_) {
-            std::vector<pollfd> fds{{listening_.get(), POLLIN, 0}};
-            for (auto& connection : connections_) fds.push_back({connection->fd(), POLLIN, 0});
-            if (::poll(fds.data(), fds.size(), 5) <= 0) continue;
-            std::lock_guard<std::mutex> lock(mutex_);  // only this thread changes the connections
-            while (auto fd = io::accept_connection(listening_.get())) {
-                connections_.push_back(std::make_unique<io::Line_connection>(std::move(fd)));
-            }
-            for (std::size_t i = fds.size() - 1; i > 0; --i) {
-                if (fds[i].revents == 0) continue;
-                auto& connection = *connections_[i - 1];
-                const bool open = connection.read_some();
-                while (auto line = connection.next_line()) {
-                    lines_.push_back(*line);
-                    try {
-                        if (auto answer = reply_ ? reply_(*line) : std::nullopt) connection.send_line(*answer);
-                    } catch (const std::exception&) {  // the client is gone
-                    }
-                }
-                if (!open) connections_.erase(connections_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+    void accept() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (auto fd = io::accept_connection(listening_.get())) {
+            const int key = fd.get();
+            connections_[key] = std::make_unique<io::Line_connection>(std::move(fd));
+            loop_.watch(key, [this, key] { read(*connections_.at(key)); });
+        }
+    }
+    void read(io::Line_connection& connection) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool open = connection.read_some();
+        while (auto line = connection.next_line()) {
+            lines_.push_back(*line);
+            try {
+                if (auto answer = reply_ ? reply_(*line) : std::nullopt) connection.send_line(*answer);
+            } catch (const std::exception&) {  // the client is gone
             }
         }
+        if (open) return;
+        loop_.unwatch(connection.fd());
+        connections_.erase(connection.fd());
     }
 
     const Reply reply_;
     io::Fd listening_;
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<io::Line_connection>> connections_;
+    std::map<int, std::unique_ptr<io::Line_connection>> connections_;
     std::vector<std::string> lines_;
-    std::atomic<bool> stopped_{false};
-    std::thread thread_{[this] { serve(); }};
+    wardex::base::Poll_loop loop_;  // the first to go: its thread is joined before the rest
 };
 
 // A socket path of its own under the test's build folder, removed after the

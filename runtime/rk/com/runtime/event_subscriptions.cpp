@@ -6,14 +6,6 @@
 
 namespace rk::com::runtime {
 
-namespace {
-
-// The subscription whose handler this thread is in, so that a handler
-// unsubscribing itself does not wait for itself.
-thread_local std::uint64_t current_subscription = 0;
-
-}  // namespace
-
 std::uint64_t Event_subscriptions::add(const cpp_binding::Service_info& service,
                                        std::uint16_t event_id, Event_handler handler) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -28,34 +20,30 @@ std::optional<Event_subscriptions::Subscription> Event_subscriptions::remove(std
     auto found = entries_.find(id);
     if (found == entries_.end()) return std::nullopt;
     Subscription removed{found->second.service, found->second.event_id};
-    const auto delivering = found->second.delivering;
+    const auto gate = found->second.gate;
     entries_.erase(found);
-    const int own = current_subscription == id ? 1 : 0;
-    delivered_.wait(lock, [&] { return *delivering <= own; });
+    lock.unlock();
+    // A handler unsubscribing itself does not wait for itself.
+    gate->close();
     return removed;
 }
 
 std::size_t Event_subscriptions::deliver(const cpp_binding::Service_info& service,
                                          std::uint16_t event_id,
                                          const tq::com::runtime::Serialized_payload& payload) {
-    struct Receiver {
-        std::uint64_t id;
-        std::shared_ptr<Event_handler> handler;
-        std::shared_ptr<int> delivering;
-    };
-    std::vector<Receiver> receivers;
+    std::vector<Entry> receivers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const auto& entry : entries_) {
-            if (!(entry.second.service == service) || entry.second.event_id != event_id) continue;
-            ++*entry.second.delivering;
-            receivers.push_back(
-                Receiver{entry.first, entry.second.handler, entry.second.delivering});
+            if (entry.second.service == service && entry.second.event_id == event_id)
+                receivers.push_back(entry.second);
         }
     }
+    std::size_t delivered = 0;
     for (const auto& receiver : receivers) {
-        const auto outer = current_subscription;
-        current_subscription = receiver.id;
+        wardex::base::In_flight_gate::Pass pass(*receiver.gate);
+        if (!pass) continue;
+        ++delivered;
         try {
             (*receiver.handler)(payload);
         } catch (const std::exception& error) {
@@ -63,14 +51,8 @@ std::size_t Event_subscriptions::deliver(const cpp_binding::Service_info& servic
         } catch (...) {
             runtime_logger().LogError() << "Event handler failed";
         }
-        current_subscription = outer;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --*receiver.delivering;
-        }
-        delivered_.notify_all();
     }
-    return receivers.size();
+    return delivered;
 }
 
 }  // namespace rk::com::runtime

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "rk/com/runtime/transport.h"
+#include "wardex/base/in_flight_gate.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,7 +33,8 @@ public:
         }
         return false;
     }
-    // Hands payload to every subscriber of the event, in this thread; returns how many got it.
+    // Hands payload to every subscriber of the event, in this thread; returns
+    // how many got it (one removed meanwhile, by a handler before it, does not).
     std::size_t deliver(const cpp_binding::Service_info& service, std::uint16_t event_id,
                         const tq::com::runtime::Serialized_payload& payload);
 
@@ -42,11 +43,11 @@ private:
         cpp_binding::Service_info service;
         std::uint16_t event_id;
         std::shared_ptr<Event_handler> handler;
-        std::shared_ptr<int> delivering = std::make_shared<int>(0);
+        // Closed by remove, which waits for the deliveries running.
+        std::shared_ptr<wardex::base::In_flight_gate> gate = std::make_shared<wardex::base::In_flight_gate>();
     };
 
     mutable std::mutex mutex_;
-    std::condition_variable delivered_;
     std::map<std::uint64_t, Entry> entries_;
     std::uint64_t next_id_{1};
 };

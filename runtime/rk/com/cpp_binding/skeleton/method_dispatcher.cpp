@@ -2,7 +2,6 @@
 
 #include "rk/com/cpp_binding/skeleton/pport.h"
 
-#include <algorithm>
 
 namespace rk::com::cpp_binding::skeleton {
 
@@ -41,23 +40,18 @@ bool Method_dispatcher::is_running() const {
 
 void Method_dispatcher::register_method(Method_impl_base& method) {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    auto entry = std::make_shared<Method_entry>();
-    entry->method = &method;
-    shared_->methods[method.method_id()] = std::move(entry);
+    shared_->methods[method.method_id()] = std::make_shared<Method_entry>(method);
 }
 
 void Method_dispatcher::unregister_method(std::uint16_t method_id) {
     std::unique_lock<std::mutex> lock(shared_->mutex);
     auto found = shared_->methods.find(method_id);
     if (found == shared_->methods.end()) return;
-    auto entry = found->second;
+    const auto entry = found->second;
     shared_->methods.erase(found);
-    entry->method = nullptr;
-    const auto self = std::this_thread::get_id();
-    shared_->finished.wait(lock, [&] {
-        return std::all_of(entry->running.begin(), entry->running.end(),
-                           [&](std::thread::id id) { return id == self; });
-    });
+    lock.unlock();
+    // A method unregistering itself from its own call does not wait for itself.
+    entry->gate.close();
 }
 
 void Method_dispatcher::dispatch(std::uint16_t method_id, std::uint16_t method_call_id,
@@ -73,7 +67,7 @@ void Method_dispatcher::dispatch(std::uint16_t method_id, std::uint16_t method_c
             refusal = runtime::return_code::rejected;
         } else {
             entry = found->second;
-            if (request.size() > entry->method->max_request_size())
+            if (request.size() > entry->method.max_request_size())
                 refusal = runtime::return_code::malformed_request;
         }
     }
@@ -85,33 +79,18 @@ void Method_dispatcher::dispatch(std::uint16_t method_id, std::uint16_t method_c
     // Handed over under the lock that stop() takes: see stop().
     processor_->post([shared = shared_, entry = std::move(entry), method_call_id, epoch = shared_->epoch,
                       request = std::move(request), reply = std::move(reply)]() mutable {
-        Method_impl_base* method = nullptr;
-        const auto self = std::this_thread::get_id();
         {
             std::lock_guard<std::mutex> guard(shared->mutex);
             // Stopped since it was queued: discarded unanswered, so that a
             // withdrawal waits only for the requests already running.
             if (epoch != shared->epoch) return;
-            method = entry->method;
-            if (method != nullptr) entry->running.push_back(self);
         }
-        if (method == nullptr) {
+        wardex::base::In_flight_gate::Pass pass(entry->gate);
+        if (!pass) {
             Method_impl_base::reply_method(reply, Serialized_payload(), runtime::return_code::not_available);
             return;
         }
-        struct Done {
-            Shared& shared;
-            Method_entry& entry;
-            std::thread::id self;
-            ~Done() {
-                {
-                    std::lock_guard<std::mutex> guard(shared.mutex);
-                    entry.running.erase(std::find(entry.running.begin(), entry.running.end(), self));
-                }
-                shared.finished.notify_all();
-            }
-        } done{*shared, *entry, self};
-        method->callback()(method_call_id, std::move(reply), request);
+        entry->method.callback()(method_call_id, std::move(reply), request);
     });
 }
 

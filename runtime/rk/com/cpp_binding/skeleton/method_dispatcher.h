@@ -11,13 +11,11 @@
 
 #include "rk/com/cpp_binding/skeleton/method_impl_base.h"
 #include "rk/com/cpp_binding/skeleton/method_processor.h"
+#include "wardex/base/in_flight_gate.h"
 
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace rk::com::cpp_binding::skeleton {
 
@@ -46,14 +44,15 @@ public:
 
 private:
     struct Method_entry {
-        Method_impl_base* method{nullptr};
-        std::vector<std::thread::id> running;
+        explicit Method_entry(Method_impl_base& m) : method(m) {}
+        Method_impl_base& method;
+        // Closed by unregister_method, which waits for the calls running.
+        wardex::base::In_flight_gate gate;
     };
     // Shared with the tasks, which may outlive a dispatcher destroyed from
     // inside one of them.
     struct Shared {
         std::mutex mutex;
-        std::condition_variable finished;
         bool running{false};
         // Counts the stops: a task posted before the last one does not start.
         std::uint64_t epoch{0};

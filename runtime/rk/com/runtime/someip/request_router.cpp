@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -16,10 +17,6 @@ using tq::com::runtime::Payload_view;
 using tq::com::runtime::Serialized_payload;
 
 namespace {
-
-// The offer whose handler this thread is in, so that a handler withdrawing
-// its own offer does not wait for itself.
-thread_local const void* current_offer = nullptr;
 
 // Sends one reply: 0, or the errno that kept it from being sent.
 int send_reply_datagram(const Udp_socket& endpoint, Address peer, Header header, std::uint8_t type,
@@ -84,8 +81,10 @@ std::shared_ptr<Udp_socket> Request_router::remove(const cpp_binding::Service_in
     if (found == offers_.end()) return nullptr;
     const auto entry = found->second;
     offers_.erase(found);
-    const int own = current_offer == entry.get() ? 1 : 0;
-    handed_over_.wait(lock, [&] { return entry->in_flight <= own; });
+    lock.unlock();
+    // A handler withdrawing its own offer does not wait for itself.
+    entry->gate.close();
+    lock.lock();
     const auto& endpoint = entry->offer->endpoint;
     const bool shared = std::any_of(offers_.begin(), offers_.end(), [&](const auto& other) {
         return other.second->offer->endpoint == endpoint;
@@ -108,111 +107,136 @@ std::shared_ptr<Udp_socket> Request_router::endpoint_at(Address local) const {
     return nullptr;
 }
 
+namespace {
+
+// Which requests are handed to a handler and which are answered with an
+// error. Only a REQUEST is answered with an error (a segmented one with
+// E_WRONG_MESSAGE_TYPE: it is not served). Fire-and-forget requests,
+// notifications, responses and errors never are (two peers could otherwise
+// keep answering each other's errors), nor a request whose return code is
+// not 0 or a message of a reserved type: an answer would only reflect it to
+// whatever source it names.
+struct Request_kind {
+    bool served;
+    bool answerable;
+};
+
+Request_kind kind_of(const Header& header) {
+    const bool ok = header.return_code == wire_code::ok;
+    return Request_kind{
+        ok && (header.message_type == message_type::request ||
+               header.message_type == message_type::request_no_return),
+        ok && (header.message_type == message_type::request ||
+               header.message_type == (message_type::request | message_type::tp_flag))};
+}
+
+// The binding's number of the method the wire id names, if the offer has it.
+std::optional<std::uint16_t> method_index(const Request_router::Offer& offer, std::uint16_t method_id) {
+    const auto found = std::find(offer.method_ids.begin(), offer.method_ids.end(), method_id);
+    if (found == offer.method_ids.end()) return std::nullopt;
+    return static_cast<std::uint16_t>(found - offer.method_ids.begin());
+}
+
+// The SOME/IP error a request deserves from the offer listening for it
+// (null: none does), or nothing when it is to be served.
+std::optional<std::uint8_t> refusal(const Request_router::Offer* offer, const Header& header, bool served) {
+    if (header.protocol_version != protocol_version) return wire_code::wrong_protocol_version;
+    if (offer == nullptr) return wire_code::unknown_service;
+    if (!method_index(*offer, header.method_id)) return wire_code::unknown_method;
+    if (header.interface_version != offer->major_version) return wire_code::wrong_interface_version;
+    if (!served) return wire_code::wrong_message_type;
+    return std::nullopt;
+}
+
+// Answers a REQUEST once, from the endpoint it arrived at.
+Reply_function reply_function(const std::shared_ptr<Udp_socket>& endpoint, Address peer, const Header& header) {
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    return [endpoint, peer, header, answered](std::uint8_t code, Serialized_payload payload) {
+        if (answered->exchange(true)) return;
+        const auto wire = to_wire_reply(code);
+        const auto& view = payload.view();
+        const int error = send_reply_datagram(*endpoint, peer, header, wire.message_type, wire.return_code,
+                                              wire.with_payload ? view.data() : nullptr,
+                                              wire.with_payload ? view.size() : 0);
+        if (error == 0) return;
+        if (error != EMSGSIZE || !wire.with_payload) return warn_not_sent(peer, error);
+        // The caller learns that the request failed instead of waiting for its time-out.
+        warn("SOME/IP reply too large", peer, [&](auto& stream) {
+            stream << "SOME/IP reply to" << to_text(peer) << "too large for one datagram with"
+                   << static_cast<std::uint64_t>(view.size()) << "bytes of payload; answered E_NOT_OK";
+        });
+        send_reply(*endpoint, peer, header, message_type::error, wire_code::not_ok, nullptr, 0);
+    };
+}
+
+}  // namespace
+
 void Request_router::on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer,
                                 const Message& message,
                                 const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes) {
     const Header& header = message.header;
-    // Only a REQUEST is answered with an error (a segmented one with
-    // E_WRONG_MESSAGE_TYPE: it is not served). Fire-and-forget requests,
-    // notifications, responses and errors never are (two peers could
-    // otherwise keep answering each other's errors), nor a request whose
-    // return code is not 0 or a message of a reserved type: an answer would
-    // only reflect it to whatever source it names.
-    const bool served = header.return_code == wire_code::ok &&
-                        (header.message_type == message_type::request ||
-                         header.message_type == message_type::request_no_return);
-    const bool answerable =
-        header.return_code == wire_code::ok &&
-        (header.message_type == message_type::request ||
-         header.message_type == (message_type::request | message_type::tp_flag));
-    if (!served && !answerable) return;
-    auto refuse = [&](std::uint8_t code) {
-        if (answerable) send_reply(*endpoint, peer, header, message_type::error, code, nullptr, 0);
+    const Request_kind kind = kind_of(header);
+    if (!kind.served && !kind.answerable) return;
+    const auto refuse = [&](std::uint8_t code) {
+        if (kind.answerable) send_reply(*endpoint, peer, header, message_type::error, code, nullptr, 0);
     };
-    if (header.protocol_version != protocol_version)
-        return refuse(wire_code::wrong_protocol_version);
+    const auto entry = entry_at(endpoint, header.service_id);
+    if (const auto code = refusal(entry ? entry->offer.get() : nullptr, header, kind.served)) return refuse(*code);
+    // Closed once the offer is withdrawn: the request is then for a service
+    // no longer offered here.
+    wardex::base::In_flight_gate::Pass pass(entry->gate);
+    if (!pass) return refuse(wire_code::unknown_service);
+    if (admit(*entry, peer, header)) hand_over(*entry, endpoint, peer, message, bytes);
+}
 
+std::shared_ptr<Request_router::Entry> Request_router::entry_at(const std::shared_ptr<Udp_socket>& endpoint,
+                                                                std::uint16_t service_id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::shared_ptr<Entry> entry;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& candidate : offers_) {
-            const auto& offer = *candidate.second->offer;
-            if (offer.endpoint == endpoint && offer.wire_service_id == header.service_id)
-                entry = candidate.second;
-        }
-        if (entry) ++entry->in_flight;
+    for (const auto& candidate : offers_) {
+        const auto& offer = *candidate.second->offer;
+        if (offer.endpoint == endpoint && offer.wire_service_id == service_id) entry = candidate.second;
     }
-    if (!entry) return refuse(wire_code::unknown_service);
-    struct Done {
-        Request_router& router;
-        Entry& entry;
-        ~Done() {
-            current_offer = nullptr;
-            {
-                std::lock_guard<std::mutex> lock(router.mutex_);
-                --entry.in_flight;
-            }
-            router.handed_over_.notify_all();
-        }
-    } done{*this, *entry};
+    return entry;
+}
 
-    const Offer& offer = *entry->offer;
-    const auto method =
-        std::find(offer.method_ids.begin(), offer.method_ids.end(), header.method_id);
-    if (method == offer.method_ids.end()) return refuse(wire_code::unknown_method);
-    if (header.interface_version != offer.major_version)
-        return refuse(wire_code::wrong_interface_version);
-    if (!served) return refuse(wire_code::wrong_message_type);
-
+bool Request_router::admit(Entry& entry, Address peer, const Header& header) {
+    const Offer& offer = *entry.offer;
     const std::size_t size = header.payload_size();
-    auto& intake = entry->intake;
-    bool full = false;
     {
-        std::lock_guard<std::mutex> lock(intake->mutex);
-        full = intake->requests >= offer.max_queued_requests || size > offer.max_queued_bytes - intake->bytes;
-        if (!full) {
-            ++intake->requests;
-            intake->bytes += size;
+        std::lock_guard<std::mutex> lock(entry.intake->mutex);
+        auto& intake = *entry.intake;
+        if (intake.requests < offer.max_queued_requests && size <= offer.max_queued_bytes - intake.bytes) {
+            ++intake.requests;
+            intake.bytes += size;
+            return true;
         }
     }
-    if (full) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
-        return warn("SOME/IP request dropped", peer, [&](auto& stream) {
-            stream << "SOME/IP request from " + to_text(peer) + " to service " + std::to_string(header.service_id) +
-                          " dropped: the requests waiting there reached their bound (" +
-                          std::to_string(offer.max_queued_requests) + " requests, " +
-                          std::to_string(offer.max_queued_bytes) + " bytes)";
-        });
-    }
-    const auto held = std::make_shared<Held_request>(bytes, intake, size);
+    dropped_.fetch_add(1, std::memory_order_relaxed);
+    warn("SOME/IP request dropped", peer, [&](auto& stream) {
+        stream << "SOME/IP request from " + to_text(peer) + " to service " + std::to_string(header.service_id) +
+                      " dropped: the requests waiting there reached their bound (" +
+                      std::to_string(offer.max_queued_requests) + " requests, " +
+                      std::to_string(offer.max_queued_bytes) + " bytes)";
+    });
+    return false;
+}
 
+void Request_router::hand_over(Entry& entry, const std::shared_ptr<Udp_socket>& endpoint, Address peer,
+                               const Message& message,
+                               const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes) {
+    const Header& header = message.header;
+    const Offer& offer = *entry.offer;
+    const std::size_t size = header.payload_size();
+    const auto held = std::make_shared<Held_request>(bytes, entry.intake, size);
     Reply_function reply;
-    if (header.message_type == message_type::request) {
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        reply = [endpoint, peer, header, answered](std::uint8_t code, Serialized_payload payload) {
-            if (answered->exchange(true)) return;
-            const auto wire = to_wire_reply(code);
-            const auto& view = payload.view();
-            const int error = send_reply_datagram(
-                *endpoint, peer, header, wire.message_type, wire.return_code,
-                wire.with_payload ? view.data() : nullptr, wire.with_payload ? view.size() : 0);
-            if (error == 0) return;
-            if (error != EMSGSIZE || !wire.with_payload) return warn_not_sent(peer, error);
-            // The caller learns that the request failed instead of waiting for its time-out.
-            warn("SOME/IP reply too large", peer, [&](auto& stream) {
-                stream << "SOME/IP reply to" << to_text(peer) << "too large for one datagram with"
-                       << static_cast<std::uint64_t>(view.size()) << "bytes of payload; answered E_NOT_OK";
-            });
-            send_reply(*endpoint, peer, header, message_type::error, wire_code::not_ok, nullptr, 0);
-        };
-    }
+    if (header.message_type == message_type::request) reply = reply_function(endpoint, peer, header);
     Serialized_payload request(Serialized_payload::someip,
                                Payload_view(std::shared_ptr<tq::com::runtime::Payload_buffer>(held, held->bytes.get()),
                                             message.payload_offset, message.payload_offset + size));
-    current_offer = entry.get();
     try {
-        offer.handler->on_request(static_cast<std::uint16_t>(method - offer.method_ids.begin()),
-                                  header.session_id, std::move(request), std::move(reply));
+        offer.handler->on_request(*method_index(offer, header.method_id), header.session_id, std::move(request),
+                                  std::move(reply));
     } catch (const std::exception& error) {
         runtime_logger().LogError() << "Request handler failed:" << error.what();
     } catch (...) {

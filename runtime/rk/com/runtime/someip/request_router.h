@@ -14,9 +14,9 @@
 #include "rk/com/runtime/someip/wire.h"
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/transport.h"
+#include "wardex/base/in_flight_gate.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +48,7 @@ public:
     // An endpoint already bound to local, to be shared by another offer.
     std::shared_ptr<Udp_socket> endpoint_at(Address local) const;
 
+    // Refuses the request, drops it, or hands it to its offer's handler.
     void on_request(const std::shared_ptr<Udp_socket>& endpoint, Address peer, const Message& message,
                     const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes);
 
@@ -64,12 +65,22 @@ private:
     struct Held_request;
     struct Entry {
         std::shared_ptr<const Offer> offer;
-        int in_flight{0};
+        // Closed by remove, which waits for the requests being handed over.
+        wardex::base::In_flight_gate gate;
         std::shared_ptr<Intake> intake = std::make_shared<Intake>();
     };
 
+    // The offer listening on endpoint for the service, or null.
+    std::shared_ptr<Entry> entry_at(const std::shared_ptr<Udp_socket>& endpoint, std::uint16_t service_id) const;
+    // Takes the request into the offer's intake; false, counted and warned
+    // about, when the intake's bound is reached.
+    bool admit(Entry& entry, Address peer, const Header& header);
+    // Gives the admitted request to the offer's handler, with a reply
+    // function when the request expects an answer.
+    void hand_over(Entry& entry, const std::shared_ptr<Udp_socket>& endpoint, Address peer,
+                   const Message& message, const std::shared_ptr<tq::com::runtime::Payload_buffer>& bytes);
+
     mutable std::mutex mutex_;
-    std::condition_variable handed_over_;
     std::map<cpp_binding::Service_info, std::shared_ptr<Entry>> offers_;
     std::atomic<std::uint64_t> dropped_{0};
 };

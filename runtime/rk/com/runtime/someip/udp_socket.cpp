@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -30,30 +29,34 @@ Address bound_address(int fd) {
     return Address{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
-[[noreturn]] void fail(int fd, const std::string& what) {
-    const int error = errno;
-    if (fd >= 0) ::close(fd);
-    throw std::system_error(error, std::generic_category(), what);
+[[noreturn]] void fail(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+wardex::base::Fd udp_socket() {
+    wardex::base::Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) fail("UDP socket");
+    return fd;
 }
 
 }  // namespace
 
 Udp_socket Udp_socket::bind(Address local, bool share_port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) fail(fd, "UDP socket");
+    auto owned = udp_socket();
+    const int fd = owned.get();
     const int one = 1;
     if (share_port && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
-        fail(fd, "SO_REUSEADDR");
+        fail("SO_REUSEADDR");
     const auto address = to_sockaddr(local);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        fail(fd, "UDP socket on " + to_text(local) + " cannot be bound");
+        fail("UDP socket on " + to_text(local) + " cannot be bound");
     }
-    return Udp_socket(fd, bound_address(fd));
+    return Udp_socket(std::move(owned), bound_address(fd));
 }
 
 Udp_socket Udp_socket::join_group(Address group, Address interface) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) fail(fd, "UDP socket");
+    auto owned = udp_socket();
+    const int fd = owned.get();
     const int one = 1;
     const auto address = to_sockaddr(group);
     ip_mreq membership{};
@@ -62,41 +65,23 @@ Udp_socket Udp_socket::join_group(Address group, Address interface) {
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
-        fail(fd, "multicast group " + to_text(group) + " cannot be joined");
+        fail("multicast group " + to_text(group) + " cannot be joined");
     }
-    return Udp_socket(fd, group);
-}
-
-Udp_socket::Udp_socket(Udp_socket&& other) noexcept : fd_(other.fd_), local_(other.local_) {
-    other.fd_ = -1;
-}
-
-Udp_socket& Udp_socket::operator=(Udp_socket&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.fd_;
-        local_ = other.local_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-Udp_socket::~Udp_socket() {
-    if (fd_ >= 0) ::close(fd_);
+    return Udp_socket(std::move(owned), group);
 }
 
 void Udp_socket::send_multicast_from(Address interface) const {
     in_addr address{};
     address.s_addr = htonl(interface.ip);
     const unsigned char loop = 1;
-    ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof address);
-    ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+    ::setsockopt(fd_.get(), IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof address);
+    ::setsockopt(fd_.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
 }
 
 bool Udp_socket::send_to(const std::uint8_t* bytes, std::size_t size, Address to) const noexcept {
     const auto address = to_sockaddr(to);
     for (;;) {
-        const auto sent = ::sendto(fd_, bytes, size, MSG_NOSIGNAL,
+        const auto sent = ::sendto(fd_.get(), bytes, size, MSG_NOSIGNAL,
                                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
         if (sent >= 0) return static_cast<std::size_t>(sent) == size;
         if (errno != EINTR) return false;
@@ -108,7 +93,7 @@ std::optional<Udp_socket::Received> Udp_socket::receive(std::uint8_t* buffer,
     for (;;) {
         sockaddr_in peer{};
         socklen_t peer_size = sizeof peer;
-        const auto got = ::recvfrom(fd_, buffer, capacity, MSG_DONTWAIT,
+        const auto got = ::recvfrom(fd_.get(), buffer, capacity, MSG_DONTWAIT,
                                     reinterpret_cast<sockaddr*>(&peer), &peer_size);
         if (got >= 0) {
             return Received{static_cast<std::size_t>(got),

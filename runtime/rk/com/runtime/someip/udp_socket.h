@@ -4,10 +4,12 @@
 #pragma once
 
 #include "rk/com/runtime/someip/service_discovery.h"
+#include "wardex/base/fd.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace rk::com::runtime::someip {
 
@@ -21,13 +23,7 @@ public:
     // process of the host on that port. Throws std::system_error.
     static Udp_socket join_group(Address group, Address interface);
 
-    Udp_socket(Udp_socket&& other) noexcept;
-    Udp_socket& operator=(Udp_socket&& other) noexcept;
-    ~Udp_socket();
-    Udp_socket(const Udp_socket&) = delete;
-    Udp_socket& operator=(const Udp_socket&) = delete;
-
-    int fd() const noexcept { return fd_; }
+    int fd() const noexcept { return fd_.get(); }
     Address local() const noexcept { return local_; }
 
     // Multicast datagrams leave through interface and come back to this host too.
@@ -42,9 +38,9 @@ public:
     std::optional<Received> receive(std::uint8_t* buffer, std::size_t capacity) const noexcept;
 
 private:
-    Udp_socket(int fd, Address local) noexcept : fd_(fd), local_(local) {}
+    Udp_socket(wardex::base::Fd fd, Address local) noexcept : fd_(std::move(fd)), local_(local) {}
 
-    int fd_{-1};
+    wardex::base::Fd fd_;
     Address local_;
 };
 

@@ -5,11 +5,11 @@
 #include "rk/com/runtime/delivery_threads.h"
 #include "rk/com/runtime/someip/call_table.h"
 #include "rk/com/runtime/someip/discovery_driver.h"
-#include "rk/com/runtime/someip/poll_loop.h"
 #include "rk/com/runtime/someip/request_router.h"
 #include "rk/com/runtime/someip/service_discovery.h"
 #include "rk/com/runtime/someip/udp_socket.h"
 #include "rk/com/runtime/someip/wire.h"
+#include "wardex/base/poll_loop.h"
 
 #include <algorithm>
 #include <atomic>
@@ -167,7 +167,7 @@ private:
 
     const Deployment deployment;
     const Deployed_instances instances;
-    Poll_loop loop;
+    wardex::base::Poll_loop loop;
     std::shared_ptr<Udp_socket> client;
     // Started with the first reply to hand over: a process that only
     // provides services never needs it.

@@ -16,7 +16,6 @@
 
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace rk::com::runtime::someip {
 namespace {
@@ -260,39 +259,6 @@ TEST_F(Served, AResultTooLargeForOneDatagramIsAnsweredWithNotOkAndLoggedOnce) {
     EXPECT_EQ(capture.texts(), std::vector<std::string>{"SOME/IP reply to 127.0.0.1:" + std::to_string(tester.port) +
                                                         " too large for one datagram with 65536 bytes of payload; "
                                                         "answered E_NOT_OK"});
-}
-
-TEST_F(Served, AHandlerMayWithdrawItsOwnOffer) {
-    server.stop_offer(did);
-    serve([&](std::uint16_t, const Bytes&, Reply_function& reply) {
-        server.stop_offer(did);
-        reply(0, payload_of({}));
-    });
-    tester.send_to(port, read_request(1));
-    EXPECT_EQ(tester.receive(), message(0x0001, 1, 0x80, {}, 0x1001, 0));
-    EXPECT_FALSE(server.bound_port(did).has_value());
-}
-
-TEST_F(Served, StopOfferWaitsForARequestBeingHandedOver) {
-    server.stop_offer(did);
-    std::atomic<bool> entered{false};
-    wardex::test::Gate release;
-    std::atomic<bool> handler_returned{false};
-    serve([&](std::uint16_t, const Bytes&, Reply_function&) {
-        entered = true;
-        release.wait();
-        handler_returned = true;
-    });
-    tester.send_to(port, read_request(1));
-    ASSERT_TRUE(wait_until([&] { return entered.load(); }));
-    bool returned_first = false;
-    std::thread stopper([&] {
-        server.stop_offer(did);
-        returned_first = handler_returned.load();
-    });
-    release.open();
-    stopper.join();
-    EXPECT_TRUE(returned_first);
 }
 
 class Calling : public ::testing::Test {
