@@ -142,19 +142,6 @@ class Wardex(Child):
         index = self.output.wait_for(matches, timeout, start)
         return index, self.output.snapshot()[index][0]
 
-    def stop(self, signum=signal.SIGTERM):
-        try:
-            return super().stop(signum)
-        except subprocess.TimeoutExpired:
-            # A wardex that does not end: where each of its threads waits.
-            try:
-                where = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-ex", "thread apply all bt"],
-                                       capture_output=True, text=True, timeout=120).stdout
-            except (OSError, subprocess.TimeoutExpired) as error:
-                where = "no backtrace: %s" % error
-            print("wardex did not end after the signal; its threads:\n" + where)
-            raise
-
 
 class Platform(Child):
     """`adaptive-sim platform`, or only its PHM or EM part."""
