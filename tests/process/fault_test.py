@@ -4,7 +4,6 @@ read, and a stopped DLT daemon. Failures keep being handled, each costing at
 most its time-out, and SIGTERM ends wardex with exit code 0 within 1 s.
 Usage: fault_test.py [<CaseName>...], with the environment of harness.py.
 """
-import json
 import os
 import select
 import shutil
@@ -15,8 +14,8 @@ import threading
 import time
 import unittest
 
-from harness import (CHECKPOINT, DEPLOYMENT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform,
-                     ProcessCase, Wardex, application, free_udp_port, main, resident_kib, wait)
+from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform,
+                     ProcessCase, Wardex, application, free_udp_port, install_deployment, main, resident_kib, wait)
 
 FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib", "someip-flood")
 # How long SIGTERM may take to end wardex, whatever its peers do.
@@ -250,11 +249,8 @@ class Faults(ProcessCase):
         platform.index_of("exec state Wardex kShuttingdown")
 
     def test_ReadFloodsKeepMemoryAndShutdownBounded(self):
-        with open(DEPLOYMENT) as file:
-            deployment = json.load(file)
-        port = deployment["services"][1]["instances"][0]["port"] = free_udp_port()
-        with open(DEPLOYMENT, "w") as file:
-            json.dump(deployment, file)
+        port = free_udp_port()
+        install_deployment(port)
         # Small Reads from 400 addresses, SIGTERM right after them; 65 KB Reads
         # whose metaInfo map has 5,400 entries, SIGTERM while they arrive.
         for reads, sources, during in (("small", 200, False), ("huge", 2, True)):

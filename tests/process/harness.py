@@ -35,8 +35,8 @@ CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
 
-def install_deployment():
-    processes.install_deployment(os.environ["WARDEX_SHIPPED_DEPLOYMENT"], DEPLOYMENT, 80)
+def install_deployment(did_port=0):
+    processes.install_deployment(os.environ["WARDEX_SHIPPED_DEPLOYMENT"], DEPLOYMENT, 80, did_port)
 
 
 def remove(*paths):
