@@ -14,8 +14,8 @@ import threading
 import time
 import unittest
 
-from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform,
-                     ProcessCase, Wardex, application, free_udp_port, install_deployment, main, resident_kib, wait)
+from harness import (CHECKPOINT, RUN_DIR, SANITIZED, SIM, SYSROOT, TIMEOUT, Child, Platform, ProcessCase, Wardex,
+                     application, free_udp_port, install_deployment, main, remove, resident_kib, wait)
 
 FLOOD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib", "someip-flood")
 # How long SIGTERM may take to end wardex, whatever its peers do.
@@ -28,11 +28,9 @@ class Silent_phm:
     reads nothing and sends to every connection."""
 
     def __init__(self, read):
-        self.path = os.path.join(RUN_DIR, "phm.sock")
-        if os.path.exists(self.path):
-            os.unlink(self.path)
+        remove(os.path.join(RUN_DIR, "phm.sock"))
         self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.listener.bind(self.path)
+        self.listener.bind(os.path.join(RUN_DIR, "phm.sock"))
         self.listener.listen(64)
         self.read, self.lines, self.connections, self.subscribers = read, [], [], []
         threading.Thread(target=self._accept, daemon=True).start()

@@ -82,14 +82,12 @@ class Output:
     def wait_for(self, predicate, timeout=TIMEOUT, start=0):
         """Index of the first line from start on that satisfies predicate."""
         deadline = time.monotonic() + timeout
-        index = start
         with self.cond:
             while True:
-                for index in range(index, len(self.lines)):
+                for index in range(start, len(self.lines)):
                     if predicate(self.lines[index][1]):
                         return index
-                index = max(index, start, len(self.lines))
-                left = deadline - time.monotonic()
+                start, left = max(start, len(self.lines)), deadline - time.monotonic()
                 if left <= 0:
                     raise AssertionError("not seen within %.0f s; last lines:\n%s" % (
                         timeout, "\n".join(l for _, l in self.lines[-25:])))

@@ -103,10 +103,8 @@ class WardexProcess(ProcessCase):
                 self.assertFalse(any(line.startswith("phm subscribe") for _, line in platform.output.snapshot()))
                 texts = [text for _, text in wardex.texts()]
                 # The data identifier is offered all the same, and withdrawn
-                # after the signal has been reported; no DTC monitor.
+                # after the signal has been reported.
                 self.assertLess(line_with(wardex, DID_OFFERED), line_with(wardex, reason[:24]))
-                self.assertEqual(line_with(wardex, DTC_OFFERED), -1)
-                self.assertEqual(texts.count("received signal:  2"), 1)
                 destroyed = texts.index("~DataIdentifier_NumberofECUResetsSkeletonImpl")
                 self.assertLess(texts.index("received signal:  2"), destroyed)
                 self.assertLess(line_with(wardex, '{"1_incident":{"1_id":"Stop_offer_service"'),
@@ -165,7 +163,6 @@ class WardexProcess(ProcessCase):
         self.assertLess(line_with(wardex, "~DataIdentifier_NumberofECUResetsSkeletonImpl"),
                         line_with(wardex, DTC_WITHDRAWN))
         self.assertLess(line_with(wardex, DTC_WITHDRAWN), line_with(wardex, "~DiagnosticMonitor"))
-        self.assertEqual(dem.stop(), 0)
 
 
 
