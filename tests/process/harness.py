@@ -35,8 +35,8 @@ CHECKPOINT = "phm checkpoint Wardex 25011 25011"
 DLT_LINE = re.compile(r"^\S+ \S+\s+\d+ \d+ \S+ (\S+) (\S+) log (\w+) V \d+ \[(.*)\]$")
 
 
-def install_deployment():
-    processes.install_deployment(os.environ["WARDEX_SHIPPED_DEPLOYMENT"], DEPLOYMENT, 80)
+def install_deployment(did_port=0):
+    processes.install_deployment(os.environ["WARDEX_SHIPPED_DEPLOYMENT"], DEPLOYMENT, 80, did_port)
 
 
 def remove(*paths):
@@ -82,14 +82,12 @@ class Output:
     def wait_for(self, predicate, timeout=TIMEOUT, start=0):
         """Index of the first line from start on that satisfies predicate."""
         deadline = time.monotonic() + timeout
-        index = start
         with self.cond:
             while True:
-                for index in range(index, len(self.lines)):
+                for index in range(start, len(self.lines)):
                     if predicate(self.lines[index][1]):
                         return index
-                index = max(index, start, len(self.lines))
-                left = deadline - time.monotonic()
+                start, left = max(start, len(self.lines)), deadline - time.monotonic()
                 if left <= 0:
                     raise AssertionError("not seen within %.0f s; last lines:\n%s" % (
                         timeout, "\n".join(l for _, l in self.lines[-25:])))
@@ -141,19 +139,6 @@ class Wardex(Child):
             return bool(match) and match.group(3) == level and match.group(4) == text
         index = self.output.wait_for(matches, timeout, start)
         return index, self.output.snapshot()[index][0]
-
-    def stop(self, signum=signal.SIGTERM):
-        try:
-            return super().stop(signum)
-        except subprocess.TimeoutExpired:
-            # A wardex that does not end: where each of its threads waits.
-            try:
-                where = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-ex", "thread apply all bt"],
-                                       capture_output=True, text=True, timeout=120).stdout
-            except (OSError, subprocess.TimeoutExpired) as error:
-                where = "no backtrace: %s" % error
-            print("wardex did not end after the signal; its threads:\n" + where)
-            raise
 
 
 class Platform(Child):

@@ -35,9 +35,8 @@ def offer(ttl, address=HOSTILE):
             [SDOption_IP4_EndPoint(addr=address, l4_proto=0x11, port=30501)])
 
 
-def sent_from(address, *datagrams, to=(WARDEX_ADDRESS, SD_PORT), reuse=False):
+def sent_from(address, *datagrams, to=(WARDEX_ADDRESS, SD_PORT)):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
-        sender.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, int(reuse))
         sender.bind(address)
         sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address[0]))
         for datagram in datagrams:
@@ -183,8 +182,12 @@ class StandardPeer(process.ProcessCase):
         self.inject("App1_CB")
         self.assertIsNotNone(self.peer.notification(process.TIMEOUT), "no notification after subscribing again")
 
-        # Wardex restarts: its first discovery message has session 1 and the reboot flag.
+        # Stopped after main has returned, wardex still withdraws the DTC monitor in the group;
+        # restarted, its first discovery message has session 1 and the reboot flag.
+        start = time.monotonic()
         self.assertEqual(wardex.stop(), 0)
+        self.peer.wait_for(lambda item: item[2] and any(e.srv_id == 0x0D01 and e.ttl == 0
+                                                        for e in entries_of(item[3], 0x01)), start)
         start = time.monotonic()
         wardex = self.child(process.Wardex())
         first = self.peer.wait_for(lambda item: any(e.ttl > 0 for e in entries_of(item[3], 0x01)), start)[3]
@@ -215,6 +218,7 @@ class StandardPeer(process.ProcessCase):
                 to=(GROUP, SD_PORT)) for n in range(5)],
             "subscriptions for ever from %d addresses" % storm: lambda events: [sent_from(
                 (host(n), SD_PORT), sd_message(1, *subscription(host(n), 40000, ttl=0xFFFFFF))) for n in range(storm)],
+            "20 finds of 4,090 entries each": lambda events: [self.peer.send([find(0x0401)] * 4090) for _ in range(20)],
             "a socket on the discovery endpoint": lambda events: foreign.bind((WARDEX_ADDRESS, SD_PORT)),
         }
         platform, wardex = self.start()
@@ -252,41 +256,6 @@ class StandardPeer(process.ProcessCase):
         self.assertEqual(sessions, sorted(set(sessions)))
         self.assertEqual(failed, [])
         self.assertEqual(wardex.stop(), 0)
-
-    def test_SpoofedEndpointsStormsAndFindFloodsAreBounded(self):
-        platform, wardex = self.start()
-        self.supervising(wardex)
-
-        # A find repeating the instance 4,090 times draws one offer of it; a
-        # flood of such finds draws a few answers, not one per find.
-        start = time.monotonic()
-        for _ in range(20):
-            self.peer.send([find(0x0401)] * 4090)
-        time.sleep(1.0)
-        with self.peer.lock:
-            answers = [m for at, _, via_group, m in self.peer.received
-                       if at >= start and not via_group and entries_of(m, 0x01)]
-        self.assertGreaterEqual(len(answers), 1)
-        self.assertLessEqual(len(answers), 4 + 10 * 2)
-        for answer in answers:
-            self.assertEqual(len(entries_of(answer, 0x01)), 1)
-
-        # A subscription naming another address than its sender's is refused
-        # and nothing reaches that address.
-        victim = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        victim.bind(("127.0.0.99", 0))
-        victim.settimeout(2.0)
-        start = time.monotonic()
-        self.peer.send(*subscription("127.0.0.99", victim.getsockname()[1]))
-        _, _, _, nack = self.peer.wait_for(lambda item: entries_of(item[3], 0x07), start)
-        self.assertEqual(entries_of(nack, 0x07)[0].ttl, 0)
-        self.inject("App1_CB")
-        with self.assertRaises(socket.timeout):
-            victim.recvfrom(100)
-        victim.close()
-
-        self.assertEqual(wardex.stop(), 0)
-        self.assertEqual(platform.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -39,11 +39,6 @@ protected:
         }
         return sent;
     }
-    std::size_t incidentCount(const std::string& name) const {
-        std::size_t n = 0;
-        for (const auto& text : capture.texts()) n += text.rfind(R"({"1_incident":{"1_id":")" + name + "\"", 0) == 0;
-        return n;
-    }
 
     ara::log::Capture capture;
     std::shared_ptr<rk::com::runtime::Fake_transport> transport = std::make_shared<rk::com::runtime::Fake_transport>();
@@ -96,7 +91,9 @@ TEST_F(DtcMonitor, FailedCreationFailsTheReactionListThenTheVerdictsAreItsEvents
     EXPECT_FALSE(supervision.monitor.ageAllApplications(5000));
     EXPECT_EQ(monitorActions(), (std::vector<Bytes>{{1}, {0}}));
     EXPECT_EQ(DiagnosticMonitor::instance().GetCountFailed() + DiagnosticMonitor::instance().GetCountPassed(), 0);
-    EXPECT_EQ(incidentCount("Offer_service"), 1u);
+    const Strings logged = capture.texts();
+    const auto offer = [](const std::string& text) { return text.rfind(R"({"1_incident":{"1_id":"Offer_service")", 0) == 0; };
+    EXPECT_EQ(std::count_if(logged.begin(), logged.end(), offer), 1);
 }
 
 const rk::com::cpp_binding::Service_info data_identifier_1{

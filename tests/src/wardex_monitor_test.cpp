@@ -268,7 +268,6 @@ TEST_F(RecordLifetime, FailureForAClearedOrDroppedRecordReachesNothing) {
     auto kept = record(0);
     const std::weak_ptr<WardexMonitor::WardexMonitor_Application> dropped = kept;
     monitor.ClearApplications();
-    EXPECT_TRUE(monitor.GetApplications().empty());
     capture.clear();
 
     fail("cam");
