@@ -250,7 +250,8 @@ void WardexMonitor::WardexMonitor_Application::recoveryActionLocked(
 
 // One reaction of a list. The EM requests run with the lock released; the
 // caller checks for a clear once it is back.
-void WardexMonitor::WardexMonitor_Application::runReactionLocked(Lock& lock, NotificationType action) {
+void WardexMonitor::WardexMonitor_Application::runReactionLocked(Lock& lock,
+                                                                 NotificationType action) {
     switch (action) {
         case NotificationType::kDLT:
             ara::log::LogError()
