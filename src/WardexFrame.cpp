@@ -1,5 +1,7 @@
 #include "WardexFrame.h"
 
+#include "ConfigurationLoader.h"
+#include "DiagnosticMonitor.h"
 #include "WardexGlobals.h"
 #include "WardexMonitor.h"
 
@@ -136,6 +138,23 @@ void runMainBody(const std::function<void()>& body) {
         ara::log::LogError() << "Unexpected exception: " << error.what();
     } catch (...) {
         ara::log::LogError() << "Unknown exception happened";
+    }
+}
+
+void superviseConfiguredApplications(FrameThreads& threads) {
+    if (readConfigurationFromJsonFile()) {
+        // Offered before the callbacks can arrive.
+        if (DTC_available) norda::phm::wardex::DiagnosticMonitor::instance().LogMyInfo();
+
+        threads.start(FrameThreads::Thread::kCallback,
+                      [] { connectCallbackClient(phmCallbackClient); });
+        threads.start(FrameThreads::Thread::kSignalListener,
+                      [] { listenForSignal(phmCallbackClient); });
+        threads.join(FrameThreads::Thread::kSignalListener);
+        threads.join(FrameThreads::Thread::kCallback);
+    } else {
+        ara::log::LogError() << "Error importing from JSON file. Make sure you are using the "
+                                "correct database format and check above for errors.";
     }
 }
 

@@ -112,3 +112,9 @@ private:
     ara::phm::PhmCallbackClient& client_;
     std::thread threads_[3];
 };
+
+// Reads the configuration. When it could be read, offers the DTC monitor if
+// one is configured, starts the callback thread and the signal listener and
+// returns once both have ended; otherwise logs that the import failed and
+// returns at once.
+void superviseConfiguredApplications(FrameThreads& threads);

@@ -232,64 +232,7 @@ void WardexMonitor::WardexMonitor_Application::recoveryActionLocked(
             // Cleared while the lock was released: the list ends here and leaves
             // the measured values as ClearApplications kept them.
             if (cleared) return;
-            switch (action) {
-                case NotificationType::kDLT:
-                    ara::log::LogError()
-                        << "ERROR: " + appInstanceId + " not working properly for "
-                        << numberOfReportedErrors << "times (Max allowed for this App: "
-                        << numberOfAllowedErrors << ").";
-                    break;
-                case NotificationType::kMesswert: {
-                    // An identifier shorter than two bytes still counts; the log
-                    // shows a missing byte as 0.
-                    const auto bytes = string_to_hex(swid);
-                    const std::uint8_t first = bytes.size() > 0 ? bytes[0] : 0;
-                    const std::uint8_t second = bytes.size() > 1 ? bytes[1] : 0;
-                    ara::log::LogInfo() << "Messwert for  " + appInstanceId +
-                                               " is added. (SWID: " + swid + "string to hex: "
-                                        << first << second << ").";
-                    sendMesswertLocked();
-                    break;
-                }
-                case NotificationType::kTerminateApplication: {
-                    ara::log::LogInfo() << "Stopping " + appInstanceId + "...";
-                    // Unlocked for the EM request: EM may take long or end the
-                    // process, and a Read must not wait behind it.
-                    Unlocked unlocked(lock);
-                    monitor->recoveryActionClient.stop_instance(appInstanceId);
-                    break;
-                }
-                case NotificationType::kRestartApplication: {
-                    ara::log::LogInfo() << "Restarting " + appInstanceId + "...";
-                    Unlocked unlocked(lock);
-                    monitor->recoveryActionClient.restart_instance(appInstanceId);
-                    break;
-                }
-                case NotificationType::kResetPlatform:
-                    if (monitor->hostName == kQemuHostName) {
-                        ara::log::LogDebug() << "Resetting Platform via EM in Qemu...";
-                        Unlocked unlocked(lock);
-                        monitor->recoveryActionClient.reset_platform(kResetPlatformDelayMs);
-                    } else {
-                        ara::log::LogWarn() << "Resetting Platform via Watchdog...";
-                        stopPhmAliveThread.store(true, std::memory_order_seq_cst);
-                    }
-                    break;
-                case NotificationType::kDTC:
-                    ara::log::LogInfo()
-                        << "SendMonitorAction DTC kFailed because of " + appInstanceId + "...";
-                    monitor->sendMonitorActionLocked(lock, MonitorActionType::kFailed);
-                    break;
-                case NotificationType::kRestartContainer:
-                    ara::log::LogInfo()
-                        << "RestartContainer is not implemented in Wardex (" + appInstanceId + ").";
-                    break;
-                case NotificationType::kUpdateClient:
-                    ara::log::LogInfo() << "Update Client is deactivated in this Version of Wardex";
-                    break;
-                case NotificationType::kUnknown:
-                    break;
-            }
+            runReactionLocked(lock, action);
         }
     } catch (const std::system_error& e) {
         ara::log::LogError()
@@ -302,6 +245,79 @@ void WardexMonitor::WardexMonitor_Application::recoveryActionLocked(
     } catch (...) {
         ara::log::LogError()
             << "Unknown exception happened during Recovery Action in Wardex monitor of the Wardex";
+    }
+}
+
+// One reaction of a list. The EM requests run with the lock released; the
+// caller checks for a clear once it is back.
+void WardexMonitor::WardexMonitor_Application::runReactionLocked(Lock& lock,
+                                                                 NotificationType action) {
+    switch (action) {
+        case NotificationType::kDLT:
+            ara::log::LogError()
+                << "ERROR: " + appInstanceId + " not working properly for "
+                << numberOfReportedErrors << "times (Max allowed for this App: "
+                << numberOfAllowedErrors << ").";
+            break;
+        case NotificationType::kMesswert:
+            addMesswertLocked();
+            break;
+        case NotificationType::kTerminateApplication: {
+            ara::log::LogInfo() << "Stopping " + appInstanceId + "...";
+            // Unlocked for the EM request: EM may take long or end the
+            // process, and a Read must not wait behind it.
+            Unlocked unlocked(lock);
+            monitor->recoveryActionClient.stop_instance(appInstanceId);
+            break;
+        }
+        case NotificationType::kRestartApplication: {
+            ara::log::LogInfo() << "Restarting " + appInstanceId + "...";
+            Unlocked unlocked(lock);
+            monitor->recoveryActionClient.restart_instance(appInstanceId);
+            break;
+        }
+        case NotificationType::kResetPlatform:
+            resetPlatformLocked(lock);
+            break;
+        case NotificationType::kDTC:
+            ara::log::LogInfo()
+                << "SendMonitorAction DTC kFailed because of " + appInstanceId + "...";
+            monitor->sendMonitorActionLocked(lock, MonitorActionType::kFailed);
+            break;
+        case NotificationType::kRestartContainer:
+            ara::log::LogInfo()
+                << "RestartContainer is not implemented in Wardex (" + appInstanceId + ").";
+            break;
+        case NotificationType::kUpdateClient:
+            ara::log::LogInfo() << "Update Client is deactivated in this Version of Wardex";
+            break;
+        case NotificationType::kUnknown:
+            break;
+    }
+}
+
+void WardexMonitor::WardexMonitor_Application::addMesswertLocked() {
+    // An identifier shorter than two bytes still counts; the log shows a
+    // missing byte as 0.
+    const auto bytes = string_to_hex(swid);
+    const std::uint8_t first = bytes.size() > 0 ? bytes[0] : 0;
+    const std::uint8_t second = bytes.size() > 1 ? bytes[1] : 0;
+    ara::log::LogInfo() << "Messwert for  " + appInstanceId +
+                               " is added. (SWID: " + swid + "string to hex: "
+                        << first << second << ").";
+    sendMesswertLocked();
+}
+
+// In the emulator EM resets the platform, with the lock released; on the
+// target the alive thread stops feeding the watchdog.
+void WardexMonitor::WardexMonitor_Application::resetPlatformLocked(Lock& lock) {
+    if (monitor->hostName == kQemuHostName) {
+        ara::log::LogDebug() << "Resetting Platform via EM in Qemu...";
+        Unlocked unlocked(lock);
+        monitor->recoveryActionClient.reset_platform(kResetPlatformDelayMs);
+    } else {
+        ara::log::LogWarn() << "Resetting Platform via Watchdog...";
+        stopPhmAliveThread.store(true, std::memory_order_seq_cst);
     }
 }
 

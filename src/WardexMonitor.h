@@ -91,6 +91,9 @@ public:
         void getWellLocked();
         void sendMesswertLocked();
         void recoveryActionLocked(Lock& lock, const std::vector<NotificationType>& actions);
+        void runReactionLocked(Lock& lock, NotificationType action);
+        void addMesswertLocked();
+        void resetPlatformLocked(Lock& lock);
 
         bool messwertActive = false;
         // Reaction lists of this record under way; while one is, aging leaves

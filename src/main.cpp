@@ -1,6 +1,4 @@
 // Wardex: supervision of the applications of an AUTOSAR Adaptive partition.
-#include "ConfigurationLoader.h"
-#include "DiagnosticMonitor.h"
 #include "DiagnosticStorage.h"
 #include "WardexFrame.h"
 #include "WardexGlobals.h"
@@ -45,20 +43,7 @@ int main(int /*argc*/, char** /*argv*/) {
         norda::phm::wardex::DataIdentifier_NumberofECUResetsSkeletonImpl dataIdentifier(
             dataIdentifierInstance);
 
-        if (readConfigurationFromJsonFile()) {
-            // Offered before the callbacks can arrive.
-            if (DTC_available) norda::phm::wardex::DiagnosticMonitor::instance().LogMyInfo();
-
-            threads.start(FrameThreads::Thread::kCallback,
-                          [] { connectCallbackClient(phmCallbackClient); });
-            threads.start(FrameThreads::Thread::kSignalListener,
-                          [] { listenForSignal(phmCallbackClient); });
-            threads.join(FrameThreads::Thread::kSignalListener);
-            threads.join(FrameThreads::Thread::kCallback);
-        } else {
-            ara::log::LogError() << "Error importing from JSON file. Make sure you are using the "
-                                    "correct database format and check above for errors.";
-        }
+        superviseConfiguredApplications(threads);
 
         applicationClient.ReportApplicationState(ara::exec::ApplicationState::kShuttingdown);
         threads.join(FrameThreads::Thread::kAliveSupervision);

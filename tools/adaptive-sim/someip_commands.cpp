@@ -120,6 +120,80 @@ void paced(double per_second, std::chrono::steady_clock::time_point end, Call&& 
     }
 }
 
+// One Read client: calls the data identifier's Read at `per_second` until
+// `end` and tallies the answers; keeps each round trip when `round_trips_us`
+// is given.
+void call_reads(Udp_transport& transport, const Bytes& request, double per_second,
+                std::chrono::steady_clock::time_point end, Load_tally& tally, std::vector<double>* round_trips_us) {
+    paced(per_second, end, [&] {
+        ++tally.calls;
+        const long long sent = monotonic_ns();
+        const auto result = call(transport, kDataIdentifier, "1", 1, request);
+        if (round_trips_us != nullptr) round_trips_us->push_back(static_cast<double>(monotonic_ns() - sent) / 1000.0);
+        if (result.code != 0) {
+            ++tally.failed_codes[result.code];
+            return;
+        }
+        Read_output output;
+        try {
+            rk::com::someip::serialization::Deserializer deserializer(result.payload);
+            deserializer.deserialize(output);
+        } catch (const std::exception&) {
+            ++tally.undecodable;
+            return;
+        }
+        ++tally.answers[{output.count[0], output.data}];
+    });
+}
+
+// The InitMonitor caller: cycles the reason through 0, 1 and 2.
+void call_init_monitors(Udp_transport& transport, double per_second, std::chrono::steady_clock::time_point end,
+                        Load_tally& tally) {
+    std::uint8_t reason = 0;
+    paced(per_second, end, [&] {
+        ++tally.calls;
+        const auto result = call(transport, kDiagnosticMonitor, "479232", 0, Bytes{reason});
+        reason = static_cast<std::uint8_t>((reason + 1) % 3);
+        if (result.code != 0) ++tally.failed_codes[result.code];
+    });
+}
+
+// The first `clients` tallies are the Read clients'; they add up to one.
+Load_tally sum_read_tallies(const std::vector<Load_tally>& tallies, unsigned long clients) {
+    Load_tally reads;
+    for (unsigned long i = 0; i < clients; ++i) {
+        reads.calls += tallies[i].calls;
+        reads.undecodable += tallies[i].undecodable;
+        for (const auto& entry : tallies[i].answers) reads.answers[entry.first] += entry.second;
+        for (const auto& entry : tallies[i].failed_codes) reads.failed_codes[entry.first] += entry.second;
+    }
+    return reads;
+}
+
+// Prints each distinct answer and each failure of the Reads; returns how many
+// were answered.
+unsigned long print_read_outcomes(const Load_tally& reads) {
+    unsigned long answered = 0;
+    for (const auto& entry : reads.answers) {
+        answered += entry.second;
+        std::printf("answer %lu count %u data%s%s\n", entry.second, entry.first.first,
+                    entry.first.second.empty() ? "" : " ", hex_bytes(entry.first.second).c_str());
+    }
+    for (const auto& entry : reads.failed_codes) std::printf("read-failed %lu code 0x%02X\n", entry.second, entry.first);
+    if (reads.undecodable != 0) std::printf("read-undecodable %lu\n", reads.undecodable);
+    return answered;
+}
+
+// Prints each failure code of the InitMonitor calls; returns how many failed.
+unsigned long print_init_failures(const Load_tally& inits) {
+    unsigned long init_failed = 0;
+    for (const auto& entry : inits.failed_codes) {
+        init_failed += entry.second;
+        std::printf("init-failed %lu code 0x%02X\n", entry.second, entry.first);
+    }
+    return init_failed;
+}
+
 }  // namespace
 
 int run_diag_load(const Arguments& arguments) {
@@ -144,39 +218,13 @@ int run_diag_load(const Arguments& arguments) {
     std::vector<std::thread> threads;
     for (unsigned long i = 0; i < clients; ++i) {
         threads.emplace_back([&, i] {
-            Load_tally& tally = tallies[i];
-            paced(static_cast<double>(rate) / static_cast<double>(clients), end, [&] {
-                ++tally.calls;
-                const long long sent = monotonic_ns();
-                const auto result = call(*transports[i], kDataIdentifier, "1", 1, request);
-                if (!samples.empty()) round_trips_us[i].push_back(static_cast<double>(monotonic_ns() - sent) / 1000.0);
-                if (result.code != 0) {
-                    ++tally.failed_codes[result.code];
-                    return;
-                }
-                Read_output output;
-                try {
-                    rk::com::someip::serialization::Deserializer deserializer(result.payload);
-                    deserializer.deserialize(output);
-                } catch (const std::exception&) {
-                    ++tally.undecodable;
-                    return;
-                }
-                ++tally.answers[{output.count[0], output.data}];
-            });
+            call_reads(*transports[i], request, static_cast<double>(rate) / static_cast<double>(clients), end,
+                       tallies[i], samples.empty() ? nullptr : &round_trips_us[i]);
         });
     }
     if (init_rate != 0) {
-        threads.emplace_back([&] {
-            Load_tally& tally = tallies[clients];
-            std::uint8_t reason = 0;
-            paced(static_cast<double>(init_rate), end, [&] {
-                ++tally.calls;
-                const auto result = call(*transports[clients], kDiagnosticMonitor, "479232", 0, Bytes{reason});
-                reason = static_cast<std::uint8_t>((reason + 1) % 3);
-                if (result.code != 0) ++tally.failed_codes[result.code];
-            });
-        });
+        threads.emplace_back(
+            [&] { call_init_monitors(*transports[clients], static_cast<double>(init_rate), end, tallies[clients]); });
     }
     for (auto& thread : threads) thread.join();
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -186,27 +234,10 @@ int run_diag_load(const Arguments& arguments) {
         write_samples(samples, all);
     }
 
-    Load_tally reads;
-    for (unsigned long i = 0; i < clients; ++i) {
-        reads.calls += tallies[i].calls;
-        reads.undecodable += tallies[i].undecodable;
-        for (const auto& entry : tallies[i].answers) reads.answers[entry.first] += entry.second;
-        for (const auto& entry : tallies[i].failed_codes) reads.failed_codes[entry.first] += entry.second;
-    }
-    unsigned long answered = 0;
-    for (const auto& entry : reads.answers) {
-        answered += entry.second;
-        std::printf("answer %lu count %u data%s%s\n", entry.second, entry.first.first,
-                    entry.first.second.empty() ? "" : " ", hex_bytes(entry.first.second).c_str());
-    }
-    for (const auto& entry : reads.failed_codes) std::printf("read-failed %lu code 0x%02X\n", entry.second, entry.first);
-    if (reads.undecodable != 0) std::printf("read-undecodable %lu\n", reads.undecodable);
+    const Load_tally reads = sum_read_tallies(tallies, clients);
+    const unsigned long answered = print_read_outcomes(reads);
     const Load_tally& inits = tallies[clients];
-    unsigned long init_failed = 0;
-    for (const auto& entry : inits.failed_codes) {
-        init_failed += entry.second;
-        std::printf("init-failed %lu code 0x%02X\n", entry.second, entry.first);
-    }
+    const unsigned long init_failed = print_init_failures(inits);
     std::printf("diag-load: %lu Read calls in %.1f s (%.0f a second) from %lu clients, %lu answered; "
                 "%lu InitMonitor calls, %lu answered\n",
                 reads.calls, took, took > 0 ? static_cast<double>(reads.calls) / took : 0.0, clients, answered,

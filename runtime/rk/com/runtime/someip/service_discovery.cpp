@@ -254,23 +254,37 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
                                                          std::uint16_t session_id, Address sender,
                                                          bool via_multicast, Time now) {
     Actions actions;
+    if (admit_sender(message, session_id, sender, via_multicast, now, actions)) {
+        handle_entries(message, sender, now, actions);
+    }
+    return actions;
+}
+
+bool Service_discovery::admit_sender(const sd::Message& message, std::uint16_t session_id,
+                                     Address sender, bool via_multicast, Time now,
+                                     Actions& actions) {
     // Our own messages come back through the group; discovery speaks from
     // the SD port (or a configured peer's endpoint) only, anything else is
     // not a discovery participant.
     const bool discovery_port = sender.port == config_.self.port ||
                                 std::find(config_.peers.begin(), config_.peers.end(), sender) != config_.peers.end();
-    if (sender == config_.self || !discovery_port) return actions;
+    if (sender == config_.self || !discovery_port) return false;
     bool full = false;
     const auto restarted = peers_.received(sender, via_multicast, session_id,
                                            (message.flags & sd::flag_reboot) != 0, now, live(), full);
     note_peers_full(full, actions);
-    if (!restarted) return actions;
+    if (!restarted) return false;
     if (*restarted) {
         actions.notes.push_back({note_kind::peer_restarted, to_text(sender),
                                  "SOME/IP-SD peer " + to_text(sender) +
                                      " restarted; its offers and subscriptions are dropped"});
         forget_peer(sender, actions);
     }
+    return true;
+}
+
+void Service_discovery::handle_entries(const sd::Message& message, Address sender, Time now,
+                                       Actions& actions) {
     sd::Message offers_answer;
     sd::Message subscribe_answer;
     for (const auto& entry : message.entries) {
@@ -303,7 +317,6 @@ Service_discovery::Actions Service_discovery::on_message(const sd::Message& mess
     }
     if (!subscribe_answer.entries.empty())
         to_one(std::move(subscribe_answer), sender, now, actions);
-    return actions;
 }
 
 void Service_discovery::answer_find(const sd::Entry& entry, sd::Message& answer) const {

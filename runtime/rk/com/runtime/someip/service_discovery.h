@@ -150,6 +150,14 @@ private:
     Sd_peers::Live live() const;
     void note_peers_full(bool full, Actions& actions) const;
     void forget_peer(Address peer, Actions& actions);
+    // Whether the message's entries are to be handled: it comes from a
+    // discovery participant other than us that the peer table tracks. A peer
+    // that restarted loses its offers and subscriptions first.
+    bool admit_sender(const sd::Message& message, std::uint16_t session_id, Address sender, bool via_multicast,
+                      Time now, Actions& actions);
+    // Handles each entry in turn and sends the answers the finds and
+    // subscriptions drew.
+    void handle_entries(const sd::Message& message, Address sender, Time now, Actions& actions);
     void answer_find(const sd::Entry& entry, sd::Message& answer) const;
     void learn_offer(const sd::Message& message, const sd::Entry& entry, Address sender, Time now, Actions& actions);
     void answer_subscribe(const sd::Message& message, const sd::Entry& entry, Address sender, Time now,
